@@ -1,0 +1,1 @@
+// Builtin engine: filled in as it is built.

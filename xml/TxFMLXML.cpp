@@ -1,0 +1,1 @@
+// Unit placeholder: filled in as the unit is built.
