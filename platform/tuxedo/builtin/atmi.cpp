@@ -1,1 +1,0 @@
-// Builtin engine: filled in as it is built.
