@@ -2,13 +2,22 @@
 // (the in-process ATMI). Nothing outside platform/tuxedo/builtin includes it.
 //
 // An FML32 buffer is one contiguous, relocatable block: a fixed header
-// followed by records. The engine keeps a per-thread index of each block it
-// has seen, keyed by the block's address; code that frees or moves a block
-// behind the engine's back (tpfree, tprealloc) tells it so through the
-// functions below.
+// followed by records (offsets only, no pointers), so memcpy of Fsizeof32
+// bytes is a complete copy. The engine keeps a per-thread index of the blocks
+// it has seen, keyed by address and checked against a modification stamp in
+// the header. Code that allocates, frees or moves blocks behind the engine's
+// back (tpalloc, tpfree, tprealloc) tells it so through these functions.
+//
+// Typical use by an allocator of typed buffers:
+//   tpalloc:   p = malloc(n); NoteBlockCapacity(p, n); Finit32(p, n);
+//   tpfree:    ForgetBlock(p); free(p);
+//   tprealloc: need = CompactForResize(p)   (only when shrinking);
+//              ForgetBlock(p); q = realloc(p, n); AdoptResizedBlock(q, n);
 #pragma once
 
 #include <fml32.h>
+
+#include <cstddef>
 
 namespace Tx::Fml32Builtin {
 
@@ -20,25 +29,34 @@ inline constexpr FLDLEN32 kEmptyBlockSize = 32;
 // values inside are aligned to it as well.
 inline constexpr FLDLEN32 kBlockAlignment = 8;
 
-// Drops whatever the calling thread's engine caches about the block at
-// `block` (null is ignored). Call it right before freeing or reallocating
-// the memory. Other threads validate their caches against the block's
-// modification stamp, so they need no notice. Never fails, never throws.
+// Records that the memory at `block` really holds `bytes` bytes. From then
+// on a block there whose header claims a larger size (a corrupt or foreign
+// image copied over it) is refused with FNOTFLD instead of being written
+// past its end. Optional: unregistered memory is trusted to be as large as
+// its header says. Falloc32/Frealloc32 register their own blocks.
+// Never fails, never throws (a failed registration only loses the check).
+void NoteBlockCapacity(const void* block, std::size_t bytes) noexcept;
+
+// Drops what the engine knows about the block at `block` (its registered
+// capacity and the calling thread's cached index); null is ignored. Call it
+// right before freeing or reallocating the memory. Other threads validate
+// their caches against the block's modification stamp, so they need no
+// notice. Never fails, never throws.
 void ForgetBlock(const void* block) noexcept;
 
-// After the memory of an FML32 block has been moved or resized (realloc),
-// records its new size `newSize` in the header at its new address. Returns 0,
-// or -1 with Ferror32 set: FNOTFLD / FALIGNERR when `fbfr` is no valid
-// block, FNOSPACE when `newSize` is smaller than the space its live
-// contents need (Fused32 after compaction); the block is then unchanged.
-// Shrinking compacts deleted space first, so call BytesInUse() before
-// shrinking memory to learn how small it may get.
-int AdoptResizedBlock(FBFR32* fbfr, FLDLEN32 newSize) noexcept;
-
 // The smallest size the block at `fbfr` can be resized to without losing
-// content (header plus live records), or -1 with Ferror32 set when it is
-// not a valid block. Compacts the block (removes the space of deleted
-// values) so that realloc to that size keeps every record.
+// content (header plus live records, i.e. Fused32), or -1 with Ferror32 set
+// (FNOTFLD, FALIGNERR) when it is not a valid block. Moves the records
+// together first (the space of deleted values goes to the end), so that
+// realloc to that size keeps every record.
 long CompactForResize(FBFR32* fbfr) noexcept;
+
+// After the memory of a block has been moved or resized to `newSize` bytes
+// (realloc), records the new size in its header and registers the capacity.
+// Returns 0, or -1 with Ferror32 set: FALIGNERR / FNOTFLD when `fbfr` is no
+// valid block, FNOSPACE when `newSize` is smaller than the physical extent
+// of its records (call CompactForResize before shrinking); the block is then
+// unchanged.
+int AdoptResizedBlock(FBFR32* fbfr, FLDLEN32 newSize) noexcept;
 
 }  // namespace Tx::Fml32Builtin
