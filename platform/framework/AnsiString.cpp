@@ -4,20 +4,21 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <ostream>
 
 #include "platform/framework/Exceptions.h"
+#include "platform/framework/Format.h"
+#include "platform/framework/TextCodec.h"
+#include "platform/framework/TextCompare.h"
+#include "platform/framework/WideString.h"
 
 namespace Tx {
 namespace {
 
 // Upper half of Windows-1250 (bytes 0x80..0xFF) as Unicode code points, from
-// the published table. The five undefined bytes stand for themselves (C1).
+// the published table. The five undefined bytes stand for the C1 control of
+// the same value, which keeps every byte string convertible both ways.
 constexpr std::array<char16_t, 128> kUpperHalf = {
     0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80
     0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,  // 0x88
@@ -37,11 +38,12 @@ constexpr std::array<char16_t, 128> kUpperHalf = {
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,  // 0xF8
 };
 
-// Reverse map for the code points above 0x7F that have a byte.
+// Code points above 0x7F that have a byte, sorted for binary search.
 struct ReverseTable {
   std::array<std::pair<char16_t, unsigned char>, 128> entries{};
   ReverseTable() {
-    for (int i = 0; i < 128; ++i) entries[i] = {kUpperHalf[i], static_cast<unsigned char>(0x80 + i)};
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      entries[i] = {kUpperHalf[i], static_cast<unsigned char>(0x80 + i)};
     std::sort(entries.begin(), entries.end());
   }
 };
@@ -50,6 +52,40 @@ const ReverseTable& Reverse() {
   static const ReverseTable table;
   return table;
 }
+
+// Byte-to-byte case maps of the code page, built once from the Unicode
+// simple case mappings: a letter maps only when its counterpart also has a
+// byte (so ß, µ and the like stay as they are).
+struct CaseTables {
+  std::array<unsigned char, 256> upper{};
+  std::array<unsigned char, 256> lower{};
+  CaseTables() {
+    for (int b = 0; b < 256; ++b) {
+      const auto cp = static_cast<UChar32>(Cp1250ToUnicode(static_cast<unsigned char>(b)));
+      const int up = UnicodeToCp1250(static_cast<char32_t>(u_toupper(cp)));
+      const int low = UnicodeToCp1250(static_cast<char32_t>(u_tolower(cp)));
+      upper[static_cast<std::size_t>(b)] = static_cast<unsigned char>(up < 0 ? b : up);
+      lower[static_cast<std::size_t>(b)] = static_cast<unsigned char>(low < 0 ? b : low);
+    }
+  }
+};
+
+const CaseTables& Cases() {
+  static const CaseTables tables;
+  return tables;
+}
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+AnsiString MapBytes(const std::string& bytes, const std::array<unsigned char, 256>& table) {
+  std::string out(bytes);
+  for (char& c : out) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+  return AnsiString(std::move(out));
+}
+
+}  // namespace
+
+namespace detail {
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -69,65 +105,55 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-// Decodes one UTF-8 sequence at text[i]; a malformed one yields U+FFFD and
-// consumes one byte.
-char32_t NextUtf8(std::string_view text, std::size_t& i) {
+char32_t DecodeUtf8(std::string_view text, std::size_t& i) noexcept {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char lead = byte(i);
-  int extra = 0;
-  char32_t cp = 0;
   if (lead < 0x80) {
     ++i;
     return lead;
-  } else if ((lead & 0xE0) == 0xC0) {
+  }
+  std::size_t extra = 0;
+  char32_t cp = 0;
+  char32_t minimum = 0;
+  if ((lead & 0xE0) == 0xC0) {
     extra = 1;
     cp = lead & 0x1F;
+    minimum = 0x80;
   } else if ((lead & 0xF0) == 0xE0) {
     extra = 2;
     cp = lead & 0x0F;
+    minimum = 0x800;
   } else if ((lead & 0xF8) == 0xF0) {
     extra = 3;
     cp = lead & 0x07;
+    minimum = 0x10000;
   } else {
     ++i;
-    return 0xFFFD;
+    return kMalformedUtf8;
   }
-  if (i + extra >= text.size()) {  // truncated sequence
+  if (extra >= text.size() - i) {  // truncated: fewer than extra bytes follow
     ++i;
-    return 0xFFFD;
+    return kMalformedUtf8;
   }
-  for (int k = 1; k <= extra; ++k) {
+  for (std::size_t k = 1; k <= extra; ++k) {
     if ((byte(i + k) & 0xC0) != 0x80) {
       ++i;
-      return 0xFFFD;
+      return kMalformedUtf8;
     }
     cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++i;
+    return kMalformedUtf8;
   }
   i += extra + 1;
   return cp;
 }
 
-char MapCase(char c, bool upper) {
-  const unsigned char b = static_cast<unsigned char>(c);
-  if (b < 0x80) {
-    if (upper && b >= 'a' && b <= 'z') return static_cast<char>(b - 32);
-    if (!upper && b >= 'A' && b <= 'Z') return static_cast<char>(b + 32);
-    return c;
-  }
-  const char32_t cp = Cp1250ToUnicode(b);
-  const char32_t mapped = static_cast<char32_t>(upper ? u_toupper(static_cast<UChar32>(cp))
-                                                      : u_tolower(static_cast<UChar32>(cp)));
-  const int back = UnicodeToCp1250(mapped);
-  return back < 0 ? c : static_cast<char>(back);
-}
+const std::array<unsigned char, 256>& UpperCaseTable() noexcept { return Cases().upper; }
+const std::array<unsigned char, 256>& LowerCaseTable() noexcept { return Cases().lower; }
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-[[noreturn]] void ThrowNotInteger(const std::string& text) {
-  throw EConvertError(AnsiString("'") + AnsiString(text) + "' is not a valid integer value");
-}
-
-}  // namespace
+}  // namespace detail
 
 char32_t Cp1250ToUnicode(unsigned char byte) noexcept {
   return byte < 0x80 ? byte : kUpperHalf[byte - 0x80];
@@ -137,9 +163,10 @@ int UnicodeToCp1250(char32_t codePoint) noexcept {
   if (codePoint < 0x80) return static_cast<int>(codePoint);
   if (codePoint > 0xFFFF) return -1;
   const auto& e = Reverse().entries;
-  const auto it = std::lower_bound(e.begin(), e.end(), std::pair<char16_t, unsigned char>(
-                                                           static_cast<char16_t>(codePoint), 0));
-  if (it != e.end() && it->first == codePoint) return it->second;
+  const auto key = static_cast<char16_t>(codePoint);
+  const auto it = std::lower_bound(e.begin(), e.end(), key,
+                                   [](const auto& entry, char16_t k) { return entry.first < k; });
+  if (it != e.end() && it->first == key) return it->second;
   return -1;
 }
 
@@ -147,8 +174,8 @@ AnsiString Utf8ToAnsi(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
-    const char32_t cp = NextUtf8(utf8, i);
-    const int b = UnicodeToCp1250(cp);
+    const char32_t cp = detail::DecodeUtf8(utf8, i);
+    const int b = cp == detail::kMalformedUtf8 ? -1 : UnicodeToCp1250(cp);
     out += b < 0 ? '?' : static_cast<char>(b);
   }
   return AnsiString(std::move(out));
@@ -157,13 +184,16 @@ AnsiString Utf8ToAnsi(std::string_view utf8) {
 std::string AnsiToUtf8(const AnsiString& text) {
   std::string out;
   out.reserve(static_cast<std::size_t>(text.Length()) * 2);
-  for (char c : text.view()) AppendUtf8(out, Cp1250ToUnicode(static_cast<unsigned char>(c)));
+  for (char c : text.view()) detail::AppendUtf8(out, Cp1250ToUnicode(static_cast<unsigned char>(c)));
   return out;
 }
 
+// ---- AnsiString -------------------------------------------------------------
+
 AnsiString::AnsiString(const char* text) : FData(text ? text : "") {}
 AnsiString::AnsiString(const char* bytes, int length)
-    : FData(bytes && length > 0 ? std::string(bytes, static_cast<std::size_t>(length)) : std::string()) {}
+    : FData(bytes && length > 0 ? std::string(bytes, static_cast<std::size_t>(length))
+                                : std::string()) {}
 AnsiString::AnsiString(std::string_view bytes) : FData(bytes) {}
 AnsiString::AnsiString(const std::string& bytes) : FData(bytes) {}
 AnsiString::AnsiString(std::string&& bytes) noexcept : FData(std::move(bytes)) {}
@@ -173,13 +203,8 @@ AnsiString::AnsiString(unsigned int value) : FData(std::to_string(value)) {}
 AnsiString::AnsiString(long value) : FData(std::to_string(value)) {}
 AnsiString::AnsiString(unsigned long value) : FData(std::to_string(value)) {}
 AnsiString::AnsiString(long long value) : FData(std::to_string(value)) {}
-AnsiString::AnsiString(double value) {
-  // Shortest text that reads back as the same value, like the framework's
-  // FloatToStr for ordinary magnitudes.
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15g", value);
-  FData = buf;
-}
+AnsiString::AnsiString(unsigned long long value) : FData(std::to_string(value)) {}
+AnsiString::AnsiString(double value) : AnsiString(FloatToStr(value)) {}
 
 char& AnsiString::operator[](int index) {
   if (index < 1 || index > Length()) throw ERangeError();
@@ -192,10 +217,7 @@ char AnsiString::operator[](int index) const {
 }
 
 AnsiString AnsiString::SubString(int index, int count) const {
-  if (index < 1) {
-    count += index - 1;
-    index = 1;
-  }
+  if (index < 1) index = 1;
   if (count <= 0 || index > Length()) return AnsiString();
   return AnsiString(FData.substr(static_cast<std::size_t>(index - 1), static_cast<std::size_t>(count)));
 }
@@ -224,6 +246,17 @@ AnsiString& AnsiString::SetLength(int newLength) {
   return *this;
 }
 
+int AnsiString::LastDelimiter(const AnsiString& delimiters) const {
+  if (delimiters.IsEmpty()) return 0;
+  const auto at = FData.find_last_of(delimiters.FData);
+  return at == std::string::npos ? 0 : static_cast<int>(at) + 1;
+}
+
+bool AnsiString::IsDelimiter(const AnsiString& delimiters, int index) const {
+  if (index < 1 || index > Length()) return false;
+  return delimiters.FData.find(FData[static_cast<std::size_t>(index - 1)]) != std::string::npos;
+}
+
 AnsiString AnsiString::Trim() const { return TrimLeft().TrimRight(); }
 
 AnsiString AnsiString::TrimLeft() const {
@@ -238,77 +271,79 @@ AnsiString AnsiString::TrimRight() const {
   return AnsiString(FData.substr(0, n));
 }
 
-AnsiString AnsiString::UpperCase() const {
-  std::string out(FData);
-  for (char& c : out) c = MapCase(c, true);
-  return AnsiString(std::move(out));
-}
+AnsiString AnsiString::UpperCase() const { return MapBytes(FData, Cases().upper); }
+AnsiString AnsiString::LowerCase() const { return MapBytes(FData, Cases().lower); }
 
-AnsiString AnsiString::LowerCase() const {
-  std::string out(FData);
-  for (char& c : out) c = MapCase(c, false);
-  return AnsiString(std::move(out));
-}
+int AnsiString::AnsiCompare(const AnsiString& rhs) const { return AnsiCompareStr(*this, rhs); }
+int AnsiString::AnsiCompareIC(const AnsiString& rhs) const { return AnsiCompareText(*this, rhs); }
 
-int AnsiString::ToInt() const {
-  // Leading and trailing blanks are allowed; a '$' or "0x" prefix means hex.
-  const AnsiString trimmed = Trim();
-  const std::string& t = trimmed.str();
-  if (t.empty()) ThrowNotInteger(FData);
-  bool negative = false;
-  std::size_t i = 0;
-  if (t[i] == '-' || t[i] == '+') {
-    negative = t[i] == '-';
-    ++i;
-  }
-  int base = 10;
-  if (i < t.size() && t[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i + 1 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= t.size()) ThrowNotInteger(FData);
-  long long value = 0;
-  const auto [end, ec] = std::from_chars(t.data() + i, t.data() + t.size(), value, base);
-  if (ec != std::errc() || end != t.data() + t.size()) ThrowNotInteger(FData);
-  if (negative) value = -value;
-  if (base == 10 && (value < INT32_MIN || value > INT32_MAX)) ThrowNotInteger(FData);
-  if (base == 16) {
-    if (value > 0xFFFFFFFFLL || value < -0xFFFFFFFFLL) ThrowNotInteger(FData);
-    return static_cast<int>(static_cast<std::uint32_t>(value));
-  }
-  return static_cast<int>(value);
-}
-
-int AnsiString::ToIntDef(int defaultValue) const {
-  try {
-    return ToInt();
-  } catch (const EConvertError&) {
-    return defaultValue;
-  }
-}
-
-double AnsiString::ToDouble() const {
-  const std::string t = Trim().FData;
-  if (!t.empty()) {
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(t.c_str(), &end);
-    if (end == t.c_str() + t.size() && errno != ERANGE && std::isfinite(v) &&
-        t.find_first_of("xXnN") == std::string::npos)
-      return v;
-  }
-  throw EConvertError(AnsiString("'") + *this + "' is not a valid floating point value");
-}
+int AnsiString::ToInt() const { return StrToInt(*this); }
+int AnsiString::ToIntDef(int defaultValue) const noexcept { return StrToIntDef(*this, defaultValue); }
+double AnsiString::ToDouble() const { return StrToFloat(*this); }
 
 AnsiString AnsiString::StringOfChar(char c, int count) {
   return AnsiString(std::string(static_cast<std::size_t>(std::max(count, 0)), c));
 }
 
+AnsiString AnsiString::Format(const AnsiString& pattern, const TVarRec* args, int high) {
+  return Tx::Format(pattern, args, high);
+}
+
+AnsiString AnsiString::Format(const AnsiString& pattern, std::initializer_list<TVarRec> args) {
+  return Tx::Format(pattern, args);
+}
+
+AnsiString& AnsiString::AppendFormatted(const char* format, va_list args) {
+  if (!format) return *this;
+  va_list probe;
+  va_copy(probe, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, probe);
+  va_end(probe);
+  if (needed <= 0) return *this;
+  const std::size_t old = FData.size();
+  std::string grown(FData);
+  grown.resize(old + static_cast<std::size_t>(needed) + 1);
+  std::vsnprintf(grown.data() + old, static_cast<std::size_t>(needed) + 1, format, args);
+  grown.resize(old + static_cast<std::size_t>(needed));
+  FData.swap(grown);
+  return *this;
+}
+
+AnsiString& AnsiString::sprintf(const char* format, ...) {
+  AnsiString result;
+  va_list args;
+  va_start(args, format);
+  result.AppendFormatted(format, args);
+  va_end(args);
+  FData.swap(result.FData);
+  return *this;
+}
+
+int AnsiString::printf(const char* format, ...) {
+  AnsiString result;
+  va_list args;
+  va_start(args, format);
+  result.AppendFormatted(format, args);
+  va_end(args);
+  FData.swap(result.FData);
+  return Length();
+}
+
+AnsiString& AnsiString::cat_sprintf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  AppendFormatted(format, args);
+  va_end(args);
+  return *this;
+}
+
 AnsiString& AnsiString::operator+=(const AnsiString& rhs) {
   FData += rhs.FData;
+  return *this;
+}
+
+AnsiString& AnsiString::operator+=(const char* rhs) {
+  if (rhs) FData += rhs;
   return *this;
 }
 
@@ -318,16 +353,18 @@ AnsiString& AnsiString::operator+=(char c) {
 }
 
 AnsiString operator+(const AnsiString& lhs, const AnsiString& rhs) {
-  AnsiString r(lhs);
-  r += rhs;
-  return r;
+  std::string r;
+  r.reserve(lhs.FData.size() + rhs.FData.size());
+  r += lhs.FData;
+  r += rhs.FData;
+  return AnsiString(std::move(r));
 }
 
 AnsiString operator+(const AnsiString& lhs, const char* rhs) { return lhs + AnsiString(rhs); }
 AnsiString operator+(const char* lhs, const AnsiString& rhs) { return AnsiString(lhs) + rhs; }
+AnsiString operator+(const AnsiString& lhs, char rhs) { return lhs + AnsiString(rhs); }
+AnsiString operator+(char lhs, const AnsiString& rhs) { return AnsiString(lhs) + rhs; }
 
 std::ostream& operator<<(std::ostream& os, const AnsiString& s) { return os << s.str(); }
-
-void Abort() { throw EAbort(AnsiString("Operation aborted")); }
 
 }  // namespace Tx
