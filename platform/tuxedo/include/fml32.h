@@ -105,7 +105,7 @@ extern long Flen32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 oc);
 extern FLDOCC32 Foccur32(FBFR32 *fbfr, FLDID32 fieldid);
 extern int Fpres32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 oc);
 extern int Fnext32(FBFR32 *fbfr, FLDID32 *fieldid, FLDOCC32 *oc, char *value, FLDLEN32 *len);
-extern char *Ffindlast32(FBFR32 *fbfr, FLDID32 *fieldid, FLDOCC32 *oc, FLDLEN32 *len);
+extern char *Ffindlast32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 *oc, FLDLEN32 *len);
 extern int Fdel32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 oc);
 extern int Fdelall32(FBFR32 *fbfr, FLDID32 fieldid);
 
