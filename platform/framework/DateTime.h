@@ -11,8 +11,8 @@
 // components; a value a fraction of a millisecond before midnight decodes as
 // the next day's 00:00:00.000.
 //
-// Formatting and parsing take separators and formats from FormatSettings()
-// and the month and day names from DateNames().
+// Formatting and parsing take separators, formats, month and day names and
+// the two-digit year window from FormatSettings().
 #pragma once
 
 #include "platform/framework/AnsiString.h"
@@ -46,25 +46,6 @@ class TDateTime {
 
   double Val = 0.0;
 };
-
-// Month and day names used by FormatDateTime (mmm, mmmm, ddd, dddd).
-// Index 0 is January / Sunday. The defaults are English; a Polish locale in
-// the environment (LC_ALL, LC_TIME, LANG starting with "pl") gives Polish
-// names. Applications and tests may assign the fields.
-struct TDateNames {
-  AnsiString ShortMonthNames[12];
-  AnsiString LongMonthNames[12];
-  AnsiString ShortDayNames[7];
-  AnsiString LongDayNames[7];
-};
-
-// The process-wide names, chosen from the environment on first use.
-TDateNames& DateNames();
-// Re-reads the environment (for tests that change the locale variables).
-void ResetDateNamesFromEnvironment();
-// The built-in name sets, for tests and applications that switch explicitly.
-TDateNames EnglishDateNames();
-TDateNames PolishDateNames();
 
 // ---- Calendar ---------------------------------------------------------------
 
@@ -138,7 +119,8 @@ AnsiString TimeToStr(TDateTime value);  // LongTimeFormat
 // Parsing follows the order of day, month and year in ShortDateFormat and
 // the DateSeparator; a first number of three or more digits is a year (so
 // ISO texts are read under any order). Two numbers mean the current year; a
-// two-digit year falls within 50 years of the current one. The time is
+// two-digit year is placed by TwoDigitYearCenturyWindow (within that many
+// years before the current one; 0 means the current century). The time is
 // h[:n[:s[<DecimalSeparator>z]]] with an optional AM/PM (TimeAMString,
 // TimePMString, "AM" or "PM") before or after it.
 //

@@ -3,7 +3,7 @@
 // conversion and comparison rules.
 //
 // Kinds held: empty (unassigned), null, smallint, integer, single, double,
-// date, OLE string (UTF-16), boolean, shortint, byte, word, longword, int64,
+// date, OLE string (WideString, UTF-16), boolean, shortint, byte, word, longword, int64,
 // string (AnsiString, Windows-1250 bytes), and one-dimensional arrays of
 // bytes (varArray | varByte) or of variants (varArray | varVariant).
 // Copying copies; arrays are copied deeply.
@@ -39,7 +39,8 @@
 //   - a number or date against a string compares numerically when the string
 //     converts to one (a date also via StrToDateTime), otherwise both are
 //     compared as strings;
-//   - two strings compare with the user locale's case-sensitive order;
+//   - two strings compare with the user locale's case-sensitive order
+//     (AnsiCompareStr); an OLE string takes part as its Windows-1250 text;
 //   - a comparison involving an array raises EVariantInvalidOpError.
 // VarCompareValue follows the framework's other rule: null or empty against
 // anything but itself is vrNotEqual.
@@ -49,11 +50,11 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
-#include <string>
 
 #include "platform/framework/AnsiString.h"
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Exceptions.h"
+#include "platform/framework/WideString.h"
 
 namespace Tx {
 
@@ -123,7 +124,8 @@ class Variant {
   Variant(const char* value);                   // varString; nullptr gives ""  // NOLINT
   Variant(const AnsiString& value);             // varString  // NOLINT
   Variant(AnsiString&& value) noexcept;         // varString  // NOLINT
-  Variant(const std::u16string& value);         // varOleStr  // NOLINT
+  Variant(const WideString& value);             // varOleStr  // NOLINT
+  Variant(const char16_t* value);               // varOleStr; nullptr gives ""  // NOLINT
   Variant(const void*) = delete;
 
   // The type code (varArray | element type for arrays).
@@ -144,7 +146,7 @@ class Variant {
   double AsDouble() const;
   TDateTime AsDateTime() const;
   AnsiString AsString() const;
-  std::u16string AsOleStr() const;  // the string as UTF-16
+  WideString AsWideString() const;  // the text as UTF-16 (varOleStr's form)
 
   explicit operator bool() const { return AsBoolean(); }
   explicit operator short() const { return AsSmallint(); }
@@ -156,6 +158,7 @@ class Variant {
   explicit operator double() const { return AsDouble(); }
   explicit operator TDateTime() const { return AsDateTime(); }
   explicit operator AnsiString() const { return AsString(); }
+  explicit operator WideString() const { return AsWideString(); }
 
   // ---- Arrays (one dimension) ----
   // Element i (low bound .. high bound) as a variant of the element type;
@@ -195,7 +198,7 @@ class Variant {
     double VDouble;  // varDouble and varDate
   } FData{};
   AnsiString FString;            // varString
-  std::u16string FOleString;     // varOleStr
+  WideString FOleString;         // varOleStr
   std::unique_ptr<TArray> FArray;  // varArray
 };
 
