@@ -56,36 +56,60 @@ void Normalise(Decimal& d) {
   d.digits.erase(d.digits.find_last_not_of('0') + 1);
 }
 
-// value rounded to precision (1..kMaxDigits) significant digits.
-Decimal Significant(double value, int precision) {
+// The value's first 18 significant digits, rounded to nearest (ties to
+// even on the exact binary value), as the framework's conversion takes them.
+// Not normalised: zero gives 18 zeros.
+Decimal EighteenDigits(double value) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*e", precision - 1, std::fabs(value));
+  std::snprintf(buf, sizeof buf, "%.*e", kMaxDigits - 1, std::fabs(value));
   Decimal d;
   d.negative = std::signbit(value);
   const char* p = buf;
   for (; *p && *p != 'e'; ++p)
     if (*p != '.') d.digits += *p;
   d.exponent = (*p == 'e' ? std::atoi(p + 1) : 0) + 1;
+  return d;
+}
+
+// Keeps the first keep digits, rounding half up on the decimal digits (so
+// 2.5 rounds to 3 and 1.125 to 1.13 at two places, as in the framework).
+// keep may be 0 (the result is 0 or one unit above the first digit) or
+// negative (the result is 0).
+void RoundAt(Decimal& d, int keep) {
   Normalise(d);
+  if (d.digits.empty() || keep >= static_cast<int>(d.digits.size())) return;
+  if (keep < 0) {
+    d = Decimal{};
+    return;
+  }
+  const bool up = d.digits[static_cast<std::size_t>(keep)] >= '5';
+  d.digits.resize(static_cast<std::size_t>(keep));
+  if (up) {
+    std::size_t k = d.digits.size();
+    while (k > 0 && d.digits[k - 1] == '9') d.digits[--k] = '0';
+    if (k == 0) {
+      d.digits.insert(d.digits.begin(), '1');
+      ++d.exponent;
+    } else {
+      ++d.digits[k - 1];
+    }
+  }
+  Normalise(d);
+}
+
+// value rounded to precision (1..kMaxDigits) significant digits.
+Decimal Significant(double value, int precision) {
+  Decimal d = EighteenDigits(value);
+  RoundAt(d, precision);
   return d;
 }
 
 // value rounded to precision significant digits or to decimals places,
-// whichever is coarser. The caller ensures |value| < 10^kMaxDigits.
+// whichever is coarser.
 Decimal FixedRounded(double value, int precision, int decimals) {
-  Decimal d = Significant(value, precision);
-  if (d.digits.empty() || d.exponent - precision > -decimals) return d;
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, std::fabs(value));
-  d = Decimal{};
-  d.negative = std::signbit(value);
-  for (const char* p = buf; *p; ++p) {
-    if (*p == '.') continue;
-    d.digits += *p;
-  }
-  const char* point = std::char_traits<char>::find(buf, std::char_traits<char>::length(buf), '.');
-  d.exponent = point ? static_cast<int>(point - buf) : static_cast<int>(d.digits.size());
+  Decimal d = EighteenDigits(value);
   Normalise(d);
+  RoundAt(d, std::min(precision, d.exponent + decimals));
   return d;
 }
 
@@ -313,6 +337,30 @@ bool ParseInteger(std::string_view text, int bits, long long& result) noexcept {
 
 // ---- Floating text ---------------------------------------------------------------
 
+// For C-form number text that is out of the double range: true when it is
+// too large (rather than too small), judged from its decimal magnitude.
+bool BeyondLargest(std::string_view c) {
+  const std::size_t e = c.find('e');
+  std::string_view mantissa = c.substr(0, e);
+  if (!mantissa.empty() && (mantissa[0] == '-' || mantissa[0] == '+')) mantissa.remove_prefix(1);
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const std::size_t first = mantissa.find_first_not_of("0.");
+  if (first == std::string_view::npos) return false;
+  // Decimal position of the first significant digit: 1 for 1.x, 0 for 0.1x, -1 for 0.01x.
+  long long magnitude = first < point ? static_cast<long long>(point - first)
+                                      : -static_cast<long long>(first - point - 1);
+  if (e != std::string_view::npos) {
+    std::string_view exponent = c.substr(e + 1);
+    const bool negative = !exponent.empty() && exponent[0] == '-';
+    if (!exponent.empty() && (exponent[0] == '-' || exponent[0] == '+')) exponent.remove_prefix(1);
+    if (exponent.size() > 9) return !negative;  // far beyond any mantissa length
+    long long value = 0;
+    std::from_chars(exponent.data(), exponent.data() + exponent.size(), value);
+    magnitude += negative ? -value : value;
+  }
+  return magnitude > 0;
+}
+
 bool ParseFloat(std::string_view text, char decimalSeparator, double& result) noexcept {
   std::size_t begin = 0;
   std::size_t end = text.size();
@@ -355,8 +403,8 @@ bool ParseFloat(std::string_view text, char decimalSeparator, double& result) no
   if (stop != c.data() + c.size()) return false;
   if (ec == std::errc::result_out_of_range) {
     // Underflow reads as zero; overflow is refused.
-    if (std::fabs(value) > 1.0) return false;
-    value = std::signbit(value) ? -0.0 : 0.0;
+    if (BeyondLargest(c)) return false;
+    value = c[0] == '-' ? -0.0 : 0.0;
   } else if (ec != std::errc() || !std::isfinite(value)) {
     return false;
   }
