@@ -1,0 +1,203 @@
+// TxFbfr: field definitions, contracts and the buffer object.
+//
+// TTxFbfrFldDef describes one FML32 field as the application expects it (id,
+// name, logical type, size and occurrence limits, group, serial flag);
+// TTxFbfrDef is a collection of them, used as a contract (the declared shape
+// of a buffer, owned by the component that publishes it) or as the buffer
+// definitions of a TTxFbfr (derived from the fields present).
+//
+// TTxFbfr owns one FML32 buffer and its buffer definitions. Every FML32 call
+// is followed by CheckFerror and every allocation by CheckTperrno, so each
+// middleware failure arrives as ETxFmlError or ETxTpError with its composed
+// message. Growth always goes through EnsureSpace.
+#pragma once
+
+#include <fml32.h>
+
+#include <memory>
+
+#include "client/TxGlobal.h"
+#include "platform/framework/Classes.h"
+
+namespace Tx {
+
+// Logical types that refine a field's FML32 type.
+enum TTxFldLogicalType : unsigned char {
+  txlftDefault,   // any type
+  txlftDate,      // FLD_LONG: days since 1899-12-31
+  txlftDateTime,  // FLD_STRING: "yyyy-mm-dd hh:nn:ss.zzz"
+  txlftMemo,      // FLD_STRING or FLD_CARRAY
+  txlftGraphic,   // FLD_CARRAY
+  txlftTime,      // any type; FLD_DOUBLE stores a time of day as a negative fraction
+};
+
+class TTxFbfrDef;
+
+// One field definition, owned by its collection.
+class TTxFbfrFldDef : public TCollectionItem {
+ public:
+  // Appends the definition to Collection (when given). A new definition has
+  // OccMax -1 and every other number 0.
+  explicit TTxFbfrFldDef(TCollection* Collection);
+
+  // The name used by the library's name lookups; no test.
+  AnsiString GetTxFldName() const { return FTxFldName; }
+  void SetTxFldName(const AnsiString& Value) { FTxFldName = Value; }
+
+  // The field id (an FLDID32, used as unsigned).
+  long GetTxFldId() const noexcept { return FTxFldId; }
+  void SetTxFldId(long Value) noexcept { FTxFldId = Value; }
+
+  // The FML32 type code of the field id; ETxFmlError when FML32 reports one.
+  unsigned char GetTxFldType() const;
+
+  // Raises EPropertyError (keeping the old value) when the logical type does
+  // not suit the field's FML32 type, unless the owning component is being
+  // read; otherwise normalises MaxSize for the type and stores the value.
+  TTxFldLogicalType GetLogicalType() const noexcept { return FLogicalType; }
+  void SetLogicalType(TTxFldLogicalType Value);
+
+  // Maximal value size in bytes for string and carray fields; 0 is no limit.
+  // A negative value raises EPropertyError; numeric fields store 0 unless
+  // the owning component is being read.
+  int GetMaxSize() const noexcept { return FMaxSize; }
+  void SetMaxSize(int Value);
+
+  // Field group (the columns of one data-set table); negative raises EPropertyError.
+  int GetGroup() const noexcept { return FGroup; }
+  void SetGroup(int Value);
+
+  // Occurrence limits; a negative value is no limit.
+  int GetOccMin() const noexcept { return FOccMin; }
+  void SetOccMin(int Value) noexcept { FOccMin = Value; }
+  int GetOccMax() const noexcept { return FOccMax; }
+  void SetOccMax(int Value) noexcept { FOccMax = Value; }
+
+  // Marks the field that carries a group's serial number.
+  bool GetAssignSerial() const noexcept { return FAssignSerial; }
+  void SetAssignSerial(bool Value) noexcept { FAssignSerial = Value; }
+
+  // The owner of the item's collection when it is a component, else nullptr.
+  TComponent* GetComponentOwner() const;
+  // True while the owning component, or its own owner, is being read.
+  bool InReadingState() const;
+
+  // "name ( type,#number,<id> )"; for id 0 "name  ( ?,#?,<0> )". Leaves
+  // Ferror32 at 0 even for an id FML32 does not know.
+  AnsiString GetDisplayName() const override;
+
+  // Copies every attribute into Dest when it is exactly a TTxFbfrFldDef;
+  // otherwise the framework's conversion error.
+  void AssignTo(TPersistent* Dest) override;
+  // Copies name, id, limits, group, logical type and serial flag without the setters' tests.
+  TTxFbfrFldDef& operator=(const TTxFbfrFldDef& Source);
+
+ private:
+  AnsiString FTxFldName;
+  long FTxFldId = 0;
+  int FOccMin = 0;
+  int FOccMax = -1;
+  int FMaxSize = 0;
+  int FGroup = 0;
+  TTxFldLogicalType FLogicalType = txlftDefault;
+  bool FAssignSerial = false;
+};
+
+// A collection of field definitions: a contract or a buffer's definitions.
+class TTxFbfrDef : public TOwnedCollection {
+ public:
+  // AOwner is the publishing component of a contract, or nullptr.
+  explicit TTxFbfrDef(TPersistent* AOwner);
+
+  // The definition at Index; EListError outside 0..Count-1.
+  TTxFbfrFldDef* GetFldDef(int Index) const;
+  // The first definition (in collection order) with that id, or nullptr.
+  TTxFbfrFldDef* FindFldDefById(unsigned long Id) const;
+  // The first definition whose name equals Name ignoring case, or nullptr.
+  TTxFbfrFldDef* FindFldDefByName(const AnsiString& Name) const;
+  // The definition of Id, or a new one named by the id's decimal text with
+  // MaxSize 1024 (0 for numeric fields when there is no component owner).
+  TTxFbfrFldDef* AddFldDef(unsigned long Id);
+  // Replaces the contents with one definition per distinct field id of
+  // Fbfr, in the order Fnext32 visits them. FML32 failures end the walk quietly.
+  void FillUsing(FBFR32* Fbfr);
+};
+
+// The buffer object: owns one FML32 buffer and its buffer definitions.
+class TTxFbfr : public TPersistent {
+ public:
+  // Allocates an FML32 buffer of ASize bytes (-1 means 1000). ETxTpError when
+  // the allocation fails.
+  TTxFbfr(TPersistent* AOwner, int ASize);
+  ~TTxFbfr() override;
+
+  // Copies Source's contents, contract pointer and buffer definitions. The
+  // buffer is reallocated only when the two sizes differ. Owner and ReadOnly
+  // are not copied.
+  virtual TTxFbfr& operator=(TTxFbfr& Source);
+
+  // The buffer; Exception "Wskaźnik bufora == NULL" when there is none.
+  // Valid until the buffer is next reallocated (growth, SetFbfrSize, operator=).
+  FBFR32* GetFbfrP() const;
+  // The address of the buffer pointer, for calls that replace the buffer.
+  FBFR32** GetFbfrPP() noexcept { return &FFbfr; }
+  TPersistent* GetOwner() const override { return FOwner; }
+
+  // True when Contract is set and holds at least one definition.
+  bool Contracted() const;
+  // Contract when Contracted(), else the buffer definitions.
+  TTxFbfrDef* GetFldDefs() const;
+  // Rebuilds the buffer definitions from the fields present.
+  void SyncFbfrDef();
+
+  // Name lookups through GetFldDefs(), ignoring case. FindFieldId gives 0 and
+  // FindFieldName "" when nothing matches; the By... forms raise ETxError.
+  unsigned long FindFieldId(const AnsiString& Name) const;
+  unsigned long FieldIdByName(const AnsiString& Name) const;
+  AnsiString FindFieldName(unsigned long Id) const;
+  AnsiString FieldNameById(unsigned long Id) const;
+
+  // Number of occurrences of the field.
+  int OccCount(unsigned long Id) const;
+  int OccCount(const AnsiString& Name) const;
+  // Stored length of one occurrence in bytes, or -1 when it is absent.
+  int OccLength(unsigned long Id, int Occ) const;
+  int OccLength(const AnsiString& Name, int Occ) const;
+  // Length without a string's terminating zero; -1 when absent.
+  int ValueLength(unsigned long Id, int Occ) const;
+  // Pointer to the stored value; ETxFmlError when the occurrence is absent.
+  // Valid until the buffer is next changed or reallocated.
+  char* GetValuePtr(unsigned long Id, int Occ) const;
+
+  // Removes every field and rebuilds the (then empty) buffer definitions.
+  void Clear();
+  // Removes one occurrence; later ones move down.
+  void DeleteOcc(unsigned long Id, int Occ);
+  void DeleteOcc(const AnsiString& Name, int Occ);
+  // Removes every occurrence of the field (ETxFmlError when it has none);
+  // Id 0 removes every field.
+  void DeleteAllOcc(unsigned long Id);
+
+  // Allocated size in bytes.
+  long GetFbfrSize() const;
+  // Moves the contents into a new buffer of Size bytes. On failure (a size
+  // too small for the contents gives ETxFmlError) the old buffer stays.
+  void SetFbfrSize(long Size);
+  // Makes sure a value of Len bytes fits as occurrence Occ of Id (Occ < 0:
+  // a new one), growing by the space needed but never by less than 4096.
+  void EnsureSpace(unsigned long Id, long Occ, int Len);
+
+  // When true, adding and deleting occurrences is refused.
+  bool ReadOnly = false;
+  // The contract, owned by the owning component; may be nullptr.
+  TTxFbfrDef* Contract = nullptr;
+
+ private:
+  void CheckWritable() const;
+
+  TPersistent* FOwner;
+  FBFR32* FFbfr = nullptr;
+  std::unique_ptr<TTxFbfrDef> FFbfrDef;
+};
+
+}  // namespace Tx
