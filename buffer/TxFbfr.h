@@ -18,6 +18,7 @@
 
 #include "client/TxGlobal.h"
 #include "platform/framework/Classes.h"
+#include "platform/framework/Variant.h"
 
 namespace Tx {
 
@@ -177,6 +178,39 @@ class TTxFbfr : public TPersistent {
   // Removes every occurrence of the field (ETxFmlError when it has none);
   // Id 0 removes every field.
   void DeleteAllOcc(unsigned long Id);
+
+  // ---- Typed values --------------------------------------------------------
+  // Values travel as variants: the numeric types' reserved null values read
+  // as Null and Null or unassigned writes store them; logical types (date,
+  // time, date-time) convert on the way; string fields are translated
+  // between the server's code page and Windows-1250; the contract's MaxSize
+  // and OccMax are enforced.
+
+  // The value of one occurrence; ETxFmlError when it is absent.
+  Variant GetValues(unsigned long Id, int Occ);
+  // Replaces one occurrence (an occurrence beyond the last is added, as
+  // Fchg32 adds it). A size or type error leaves the buffer unchanged.
+  void SetValues(unsigned long Id, int Occ, const Variant& Value);
+  // Adds a new last occurrence and returns its number. Refused on a
+  // read-only buffer and beyond the contract's OccMax.
+  int AppendOcc(unsigned long Id, const Variant& Value);
+  int AppendOcc(const AnsiString& Name, const Variant& Value);
+  // Appends Source's values of the fields of Group (-1: all) at occurrence
+  // Occ (-1: every occurrence), only of contracted fields when OnlyContracted.
+  void AppendValues(TTxFbfr* Source, int Group, int Occ, bool OnlyContracted);
+  // GetValues.
+  Variant OccValue(unsigned long Id, int Occ);
+  Variant OccValue(const AnsiString& Name, int Occ);
+
+  // ---- Contract application ---------------------------------------------
+  // Compares the buffer with its contract. Repair false: the first violation
+  // raises ETxFbfrContractViolated and nothing changes. Repair true: each
+  // violation is repaired (after a yes/no question when Ask); on return
+  // Repair tells whether anything changed. Returns false when the user
+  // declined a repair. CheckExtra also looks for fields the contract lacks.
+  bool ApplyContract(bool CheckExtra, bool& Repair, bool Ask);
+  // Checks the occurrence limits; raises ETxFbfrContractViolated.
+  void CheckWithContract();
 
   // Allocated size in bytes.
   long GetFbfrSize() const;

@@ -89,6 +89,22 @@ bool BadDouble(double& value);
 AnsiString OpLabelAt(const AnsiString& text, const char* file, int line);
 #define OpLabel(text) ::Tx::OpLabelAt((text), __FILE__, __LINE__)
 
+// Code pages of the application server for TranslateString.
+enum TTxTranslateType : unsigned char {
+  txttMazovia,
+  txttCSK,
+  txttCyfromat,
+  txttDHN,
+  txttLatin2,
+  txttIEA,
+  txttLogic,
+  txttMicrovex,
+  txttISO8859,
+  txttWindows,
+  txttASCII,
+  txttNone,
+};
+
 // The process-wide client. Only static members; never instantiated.
 class TTxGlobalClient {
  public:
@@ -108,6 +124,15 @@ class TTxGlobalClient {
   // path closes a log that is open.
   static void SetUserLogPath(const AnsiString& path);
   static AnsiString GetUserLogPath();
+
+  // Converts the Polish letters of a zero-terminated text (or of an
+  // AnsiString, in place) between the Windows code page and the application
+  // server's (GetTranslateType): toServer true for text going into a buffer,
+  // false for text read from one.
+  static void TranslateString(unsigned char* text, bool toServer);
+  static void TranslateString(AnsiString& text, bool toServer);
+  static void SetTranslateType(TTxTranslateType value);
+  static TTxTranslateType GetTranslateType();
 };
 
 }  // namespace Tx
