@@ -90,7 +90,7 @@ class AnsiString {
   int AnsiCompareIC(const AnsiString& rhs) const;
 
   // StrToInt of the text: decimal, or hexadecimal after '$' / "0x"; leading
-  // blanks allowed. EConvertError "'<text>' is not a valid integer value".
+  // spaces allowed. EConvertError "'<text>' is not a valid integer value".
   int ToInt() const;
   int ToIntDef(int defaultValue) const noexcept;
   // StrToFloat of the text (FormatSettings' decimal separator); EConvertError

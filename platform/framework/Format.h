@@ -34,6 +34,8 @@
 // A directive that is malformed or does not fit its argument raises
 // EConvertError "Format '<pattern>' invalid or incompatible with argument";
 // a missing argument raises EConvertError "No argument for format '<pattern>'".
+// Widths and precisions above 1048576 count as malformed (nothing that large
+// is ever meant, and refusing it keeps a bad pattern from exhausting memory).
 // NaN and infinities are written "NAN", "INF" and "-INF" by every floating
 // directive. Fixed forms of values of 1e18 and above fall back to the general
 // form, as the framework does for more integer digits than its precision.
@@ -127,7 +129,7 @@ AnsiString IntToHex(unsigned long value, int digits);
 AnsiString IntToHex(long value, int digits);
 AnsiString IntToHex(unsigned long long value, int digits);
 
-// Integer text: optional leading blanks, an optional sign, then decimal
+// Integer text: optional leading spaces, an optional sign, then decimal
 // digits, or hexadecimal ones after '$', 'x' or "0x". Nothing may follow.
 // Decimal text must fit the result type; hexadecimal text may use all its
 // bits ("$FFFFFFFF" is -1 as an int). Bad text raises EConvertError

@@ -53,19 +53,6 @@ using FormatSettingsEnvironment = LocaleEnvironment;
 
 }  // namespace
 
-TEST(FormatSettingsDefaults, NeutralValues) {
-  const TFormatSettings s;
-  EXPECT_EQ(s.DecimalSeparator, '.');
-  EXPECT_EQ(s.ThousandSeparator, ',');
-  EXPECT_EQ(s.DateSeparator, '-');
-  EXPECT_EQ(s.TimeSeparator, ':');
-  EXPECT_EQ(s.ShortDateFormat, "yyyy-mm-dd");
-  EXPECT_EQ(s.LongTimeFormat, "hh:nn:ss");
-  EXPECT_EQ(s.CurrencyString, AnsiString("\xA4"));  // the generic currency sign in Windows-1250
-  EXPECT_EQ(s.LongDayNames[0], "Sunday");
-  EXPECT_EQ(s.ShortMonthNames[11], "Dec");
-}
-
 TEST_F(FormatSettingsEnvironment, PolishLangGivesPolishConventions) {
   Set("LANG", "pl_PL.UTF-8");
   ResetFormatSettingsFromEnvironment();
