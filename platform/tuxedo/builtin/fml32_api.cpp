@@ -225,7 +225,7 @@ int Fget32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* loc, FLDLEN32* maxl
   if (!OpenForField(block, fbfr, fieldid)) return -1;
   const std::uint32_t record = block.Find(fieldid, oc);
   if (record == 0) {
-    SetError(FNOTPRES);
+    block.SetMissingError();
     return -1;
   }
   const std::uint32_t length = block.LengthAt(record);
@@ -245,7 +245,7 @@ char* Ffind32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, FLDLEN32* len) {
   if (!OpenForField(block, fbfr, fieldid)) return nullptr;
   const std::uint32_t record = block.Find(fieldid, oc);
   if (record == 0) {
-    SetError(FNOTPRES);
+    block.SetMissingError();
     return nullptr;
   }
   if (len != nullptr) *len = block.LengthAt(record);
@@ -258,7 +258,7 @@ char* Ffindlast32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32* oc, FLDLEN32* len) {
   const FLDOCC32 last = block.Occurrences(fieldid) - 1;
   const std::uint32_t record = block.Find(fieldid, last);
   if (record == 0) {
-    SetError(FNOTPRES);
+    block.SetMissingError();
     return nullptr;
   }
   if (oc != nullptr) *oc = last;
@@ -271,7 +271,7 @@ long Flen32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc) {
   if (!OpenForField(block, fbfr, fieldid)) return -1;
   const std::uint32_t record = block.Find(fieldid, oc);
   if (record == 0) {
-    SetError(FNOTPRES);
+    block.SetMissingError();
     return -1;
   }
   return static_cast<long>(block.LengthAt(record));
@@ -286,7 +286,9 @@ FLDOCC32 Foccur32(FBFR32* fbfr, FLDID32 fieldid) {
 int Fpres32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc) {
   Block block;
   if (!OpenForField(block, fbfr, fieldid)) return 0;
-  return block.Find(fieldid, oc) != 0 ? 1 : 0;
+  if (block.Find(fieldid, oc) != 0) return 1;
+  if (block.Damaged()) block.SetMissingError();
+  return 0;
 }
 
 long Fvall32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc) {
@@ -298,7 +300,10 @@ long Fvall32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc) {
     return 0;
   }
   const std::uint32_t record = block.Find(fieldid, oc);
-  if (record == 0) return 0;
+  if (record == 0) {
+    if (block.Damaged()) block.SetMissingError();
+    return 0;
+  }
   if (type == FLD_SHORT) {
     short value;
     std::memcpy(&value, block.ValueAt(record), sizeof value);
@@ -321,7 +326,10 @@ char* Fvals32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc) {
     return EmptyText();
   }
   const std::uint32_t record = block.Find(fieldid, oc);
-  if (record == 0) return EmptyText();
+  if (record == 0) {
+    if (block.Damaged()) block.SetMissingError();
+    return EmptyText();
+  }
   if (type == FLD_STRING) return reinterpret_cast<char*>(block.ValueAt(record));
   character[0] = static_cast<char>(*block.ValueAt(record));
   character[1] = '\0';
@@ -340,6 +348,10 @@ int Fnext32(FBFR32* fbfr, FLDID32* fieldid, FLDOCC32* oc, char* value, FLDLEN32*
   if (!block.Next(nextId, nextOc)) return 0;
   if (value != nullptr) {
     const std::uint32_t record = block.Find(nextId, nextOc);
+    if (record == 0) {
+      block.SetMissingError();
+      return -1;
+    }
     const std::uint32_t length = block.LengthAt(record);
     if (len != nullptr && *len < length) {
       SetError(FNOSPACE);
@@ -362,12 +374,7 @@ int Fdel32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc) {
 int Fdelall32(FBFR32* fbfr, FLDID32 fieldid) {
   Block block;
   if (!OpenForField(block, fbfr, fieldid)) return -1;
-  if (block.Occurrences(fieldid) == 0) {
-    SetError(FNOTPRES);
-    return -1;
-  }
-  block.RemoveAll(fieldid);
-  return 1;
+  return block.RemoveAll(fieldid) ? 1 : -1;
 }
 
 }  // extern "C"

@@ -127,6 +127,17 @@ class SlotMemo {
   Entry entries_[kEntries];
 };
 
+// A live record at `at` (below `end`) is well formed for the type of its id.
+bool IsWellFormedRecord(const unsigned char* base, std::uint32_t at, std::uint32_t end) noexcept {
+  const FLDID32 id = Load32(base + at);
+  const std::uint32_t length = Load32(base + at + 4);
+  const int type = TypeOf(id);
+  if (NumberOf(id) == 0 || !IsStorableType(type) || RecordSpan(length) > end - at) return false;
+  const std::uint32_t fixed = FixedLength(type);
+  if (fixed != 0 && length != fixed) return false;
+  return type != FLD_STRING || (length != 0 && base[at + kRecordHeaderSize + length - 1] == '\0');
+}
+
 // Walks every record, checking that it lies inside the block and is well
 // formed for its type, and fills `index`. False for any inconsistency.
 bool BuildIndex(const unsigned char* base, const BlockHeader& header, BlockIndex& index) {
@@ -147,11 +158,7 @@ bool BuildIndex(const unsigned char* base, const BlockHeader& header, BlockIndex
     if (id == BADFLDID) {
       holes += span;
     } else {
-      const int type = TypeOf(id);
-      if (NumberOf(id) == 0 || !IsStorableType(type)) return false;
-      const std::uint32_t fixed = FixedLength(type);
-      if (fixed != 0 && length != fixed) return false;
-      if (type == FLD_STRING && (length == 0 || base[at + kRecordHeaderSize + length - 1] != '\0')) return false;
+      if (!IsWellFormedRecord(base, at, header.end)) return false;
       slots[id].push_back(at);
       ++live;
     }
@@ -300,11 +307,32 @@ FLDOCC32 Block::Occurrences(FLDID32 id) const noexcept {
   return found == index_->fields.end() ? 0 : static_cast<FLDOCC32>(found->second.size());
 }
 
+bool Block::IsSound(std::uint32_t record, FLDID32 id) const noexcept {
+  const std::uint32_t end = Header().end;
+  return record >= kEmptyBlockSize && record % kBlockAlignment == 0 && record < end &&
+         end - record >= kRecordHeaderSize && Load32(base_ + record) == id &&
+         IsWellFormedRecord(base_, record, end);
+}
+
+void Block::Distrust() const noexcept {
+  damaged_ = true;
+  index_->stamp = ~Header().stamp;
+}
+
 std::uint32_t Block::Find(FLDID32 id, FLDOCC32 oc) const noexcept {
   const auto found = index_->fields.find(id);
   if (found == index_->fields.end() || oc < 0 || static_cast<std::size_t>(oc) >= found->second.size()) return 0;
-  return found->second[static_cast<std::size_t>(oc)];
+  const std::uint32_t record = found->second[static_cast<std::size_t>(oc)];
+  // The stamp matched, yet the bytes may have been replaced by an edited
+  // image of this very state; a record that does not fit is not used.
+  if (!IsSound(record, id)) {
+    Distrust();
+    return 0;
+  }
+  return record;
 }
+
+void Block::SetMissingError() const noexcept { SetError(damaged_ ? FNOTFLD : FNOTPRES); }
 
 std::uint32_t Block::UsedBytes() const noexcept { return Header().end - Header().holeBytes; }
 
@@ -508,7 +536,7 @@ bool Block::Replace(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t le
       const std::uint32_t next = record + static_cast<std::uint32_t>(oldSpan);
       if (Load32(base_ + next) == BADFLDID) {
         const std::uint64_t holeSpan = RecordSpan(LengthAt(next));
-        if (oldSpan + holeSpan >= newSpan) {
+        if (holeSpan <= header.end - next && oldSpan + holeSpan >= newSpan) {
           const std::uint64_t rest = oldSpan + holeSpan - newSpan;
           WriteRecord(record, id, value, length);
           if (rest != 0) WriteHole(record + static_cast<std::uint32_t>(newSpan), rest);
@@ -560,13 +588,19 @@ bool Block::Change(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t len
   }
   const FLDOCC32 count = Occurrences(id);
   if (oc == -1 || oc == count) return Append(id, value, length);
-  if (oc < count) return Replace(id, oc, value, length);
+  if (oc < count) {
+    if (Find(id, oc) == 0) {
+      SetMissingError();
+      return false;
+    }
+    return Replace(id, oc, value, length);
+  }
   return AppendWithDefaults(id, static_cast<std::uint64_t>(oc - count), value, length);
 }
 
 bool Block::Delete(FLDID32 id, FLDOCC32 oc) noexcept {
   if (Find(id, oc) == 0) {
-    SetError(FNOTPRES);
+    SetMissingError();
     return false;
   }
   Remove(id, oc);
@@ -588,9 +622,20 @@ void Block::Remove(FLDID32 id, FLDOCC32 oc) noexcept {
   Touch();
 }
 
-void Block::RemoveAll(FLDID32 id) noexcept {
+bool Block::RemoveAll(FLDID32 id) noexcept {
   const auto field = index_->fields.find(id);
+  if (field == index_->fields.end()) {
+    SetError(FNOTPRES);
+    return false;
+  }
   const std::vector<std::uint32_t>& offsets = field->second;
+  for (const std::uint32_t at : offsets) {
+    if (!IsSound(at, id)) {
+      Distrust();
+      SetMissingError();
+      return false;
+    }
+  }
   BlockHeader& header = Header();
   for (auto at = offsets.rbegin(); at != offsets.rend(); ++at) RemoveRecordAt(*at);
   header.count -= static_cast<std::uint32_t>(offsets.size());
@@ -600,6 +645,7 @@ void Block::RemoveAll(FLDID32 id) noexcept {
     header.holeBytes = 0;
   }
   Touch();
+  return true;
 }
 
 // --- Whole blocks -----------------------------------------------------------

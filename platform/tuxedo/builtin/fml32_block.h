@@ -105,8 +105,13 @@ class Block {
 
   // Occurrences of `id` (0 when absent).
   FLDOCC32 Occurrences(FLDID32 id) const noexcept;
-  // Offset of the record of occurrence `oc` of `id`, or 0 when absent.
+  // Offset of the record of occurrence `oc` of `id`, or 0 when absent or
+  // when the record there is not what the index expects (the block was
+  // overwritten behind the engine's back); then MissingError() is FNOTFLD.
   std::uint32_t Find(FLDID32 id, FLDOCC32 oc) const noexcept;
+  // Sets Ferror32 after Find returned 0: FNOTPRES, or FNOTFLD.
+  void SetMissingError() const noexcept;
+  bool Damaged() const noexcept { return damaged_; }
   unsigned char* ValueAt(std::uint32_t record) const noexcept { return base_ + record + kRecordHeaderSize; }
   std::uint32_t LengthAt(std::uint32_t record) const noexcept { return Load32(base_ + record + 4); }
 
@@ -129,7 +134,7 @@ class Block {
   bool Delete(FLDID32 id, FLDOCC32 oc) noexcept;
   // Removes one occurrence (later ones move down) or all of a field.
   void Remove(FLDID32 id, FLDOCC32 oc) noexcept;
-  void RemoveAll(FLDID32 id) noexcept;
+  bool RemoveAll(FLDID32 id) noexcept;
 
   // The occurrence after (id, oc) in field-id order; false at the end.
   bool Next(FLDID32& id, FLDOCC32& oc) const noexcept;
@@ -144,8 +149,12 @@ class Block {
   void RemoveRecordAt(std::uint32_t record) noexcept;  // turns a record into a hole or trims `end`
   void Touch() noexcept;                                // new stamp, index follows
 
+  bool IsSound(std::uint32_t record, FLDID32 id) const noexcept;
+  void Distrust() const noexcept;  // makes the next Open rebuild and recheck
+
   unsigned char* base_ = nullptr;
   BlockIndex* index_ = nullptr;
+  mutable bool damaged_ = false;
 };
 
 // Checks the header of `fbfr` only (magic, alignment, sizes, registered

@@ -243,7 +243,7 @@ bool ConvertToField(FLDID32 fieldid, const char* value, FLDLEN32 len, int type, 
 bool ConvertFromField(const Block& block, FLDID32 fieldid, FLDOCC32 oc, int type, std::vector<char>& out) noexcept {
   const std::uint32_t record = block.Find(fieldid, oc);
   if (record == 0) {
-    SetError(FNOTPRES);
+    block.SetMissingError();
     return false;
   }
   return ConvertValue(TypeOf(fieldid), reinterpret_cast<const char*>(block.ValueAt(record)), block.LengthAt(record),

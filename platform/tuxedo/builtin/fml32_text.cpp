@@ -111,6 +111,10 @@ int Print(FBFR32* fbfr, std::FILE* iop) noexcept {
     FLDOCC32 oc = 0;
     while (block.Next(id, oc)) {
       const std::uint32_t record = block.Find(id, oc);
+      if (record == 0) {
+        block.SetMissingError();
+        return -1;
+      }
       AppendName(out, names.get(), id);
       out += '\t';
       AppendValue(out, TypeOf(id), block.ValueAt(record), block.LengthAt(record));
