@@ -394,14 +394,21 @@ TCollectionItem* TCollection::Insert(int Index) {
 void TCollection::Delete(int Index) {
   TCollectionItem* item = Items(Index);
   Notify(item, cnDeleting);
-  delete item;
+  ExtractAndFree(item);
 }
 
 void TCollection::Clear() {
   if (FItems.empty()) return;
   BeginUpdate();
-  while (!FItems.empty()) delete FItems.back();
+  while (!FItems.empty()) ExtractAndFree(FItems.back());
   EndUpdate();
+}
+
+// The item leaves the list while it is still whole, so that Notify sees it
+// as what it is; deleting it afterwards finds it outside any collection.
+void TCollection::ExtractAndFree(TCollectionItem* item) noexcept {
+  RemoveItem(item);
+  delete item;
 }
 
 TCollectionItem* TCollection::Items(int Index) const {

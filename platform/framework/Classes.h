@@ -385,7 +385,9 @@ class TCollectionItem : public TPersistent {
   // whole; an item constructed directly is announced (Notify cnAdded,
   // Update) from this base constructor, before its derived part exists.
   explicit TCollectionItem(TCollection* Collection);
-  // Leaves the collection.
+  // Leaves the collection. Deleting an item directly tells the collection
+  // (Notify cnExtracting) only once the derived part is gone; Delete and
+  // Clear take the item out while it is whole.
   ~TCollectionItem() override;
 
   TCollection* Collection() const noexcept { return FCollection; }
@@ -478,6 +480,7 @@ class TCollection : public TPersistent {
   void AnnounceItem(TCollectionItem* item);
   void MoveItem(int from, int to);
   void FreeItems(std::vector<TCollectionItem*>& items) noexcept;
+  void ExtractAndFree(TCollectionItem* item) noexcept;
 
   TCollectionItemClass FItemClass;
   std::vector<TCollectionItem*> FItems;  // owned; freed by the collection
