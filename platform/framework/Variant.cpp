@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -43,7 +42,7 @@ struct VariantAccess {
 
   static const Variant::Scalar& Data(const Variant& v) noexcept { return v.FData; }
   static const AnsiString& String(const Variant& v) noexcept { return v.FString; }
-  static const WideString& OleString(const Variant& v) noexcept { return v.FOleString; }
+  static const WideString& OleString(const Variant& v) noexcept { return *v.FOleString; }
   static Variant::TArray* Array(const Variant& v) noexcept { return v.FArray.get(); }
 
   static Variant MakeArray(std::unique_ptr<Variant::TArray> array) {
@@ -65,7 +64,7 @@ struct VariantAccess {
   static Variant MakeOle(WideString text) {
     Variant v;
     v.FVType = varOleStr;
-    v.FOleString = std::move(text);
+    v.FOleString = std::make_unique<WideString>(std::move(text));
     return v;
   }
 };
@@ -150,6 +149,13 @@ AnsiString TextValue(const Variant& v) {
   return v.Type() == varOleStr ? Access::OleString(v).ToAnsiString() : Access::String(v);
 }
 
+// The same without a copy for varString; an OLE string is converted into scratch.
+const AnsiString& TextOf(const Variant& v, AnsiString& scratch) {
+  if (v.Type() != varOleStr) return Access::String(v);
+  scratch = Access::OleString(v).ToAnsiString();
+  return scratch;
+}
+
 // ---- Text -> number ------------------------------------------------------------------
 
 // A number written in text: an integer exactly when it is one.
@@ -171,15 +177,6 @@ bool ParseNumber(const AnsiString& text, ParsedNumber& out) {
     return true;
   }
   return false;
-}
-
-bool SameTextAscii(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-    if (up(a[i]) != up(b[i])) return false;
-  }
-  return true;
 }
 
 // ---- Conversions -----------------------------------------------------------------------
@@ -249,8 +246,8 @@ bool ToBoolean(const Variant& v) {
   if (IsNumeric(from)) return NumericValue(v) != 0.0;
   if (IsText(from)) {
     const AnsiString text = TextValue(v).Trim();
-    if (SameTextAscii(text.view(), "true")) return true;
-    if (SameTextAscii(text.view(), "false")) return false;
+    if (SameText(text, "true")) return true;
+    if (SameText(text, "false")) return false;
     ParsedNumber n;
     if (!ParseNumber(text, n)) RaiseCastError(from, varBoolean);
     return n.IsInteger ? n.Integer != 0 : n.Floating != 0.0;
@@ -311,11 +308,18 @@ AnsiString ToText(const Variant& v) {
 
 enum class Order { Less, Equal, Greater };
 
-template <typename T>
-Order OrderOf(const T& a, const T& b) noexcept {
-  if (a < b) return Order::Less;
-  if (b < a) return Order::Greater;
-  return Order::Equal;  // also for NaN against anything
+Order OrderOf(long long a, long long b) noexcept {
+  return a < b ? Order::Less : (b < a ? Order::Greater : Order::Equal);
+}
+
+// NaN equals NaN and sorts after every other number, so that sorting stays
+// consistent.
+Order OrderOf(double a, double b) noexcept {
+  if (std::isnan(a) || std::isnan(b)) {
+    if (std::isnan(a) && std::isnan(b)) return Order::Equal;
+    return std::isnan(a) ? Order::Greater : Order::Less;
+  }
+  return a < b ? Order::Less : (b < a ? Order::Greater : Order::Equal);
 }
 
 Order CompareStrings(const AnsiString& a, const AnsiString& b) {
@@ -333,7 +337,8 @@ Order CompareNumbers(const Variant& a, const Variant& b) noexcept {
 // A number (or date) against a string: numerically when the string reads as
 // one (a date also as a date-time text), otherwise as strings.
 Order CompareNumberWithText(const Variant& number, const Variant& text) {
-  const AnsiString s = TextValue(text);
+  AnsiString scratch;
+  const AnsiString& s = TextOf(text, scratch);
   if (number.Type() == varDate) {
     TDateTime parsed;
     if (TryStrToDateTime(s, parsed)) return OrderOf(NumericValue(number), parsed.Val);
@@ -354,6 +359,7 @@ Order Reverse(Order o) noexcept {
 // everything, equal to null) and the empty rules (0 against numbers, ""
 // against strings).
 Order Compare(const Variant& a, const Variant& b) {
+  if (IsNumeric(a.Type()) && IsNumeric(b.Type())) return CompareNumbers(a, b);  // sort keys
   if (a.IsArray() || b.IsArray()) RaiseInvalidOp();
   if (a.IsNull() || b.IsNull()) {
     if (a.IsNull() && b.IsNull()) return Order::Equal;
@@ -366,7 +372,10 @@ Order Compare(const Variant& a, const Variant& b) {
   }
   const bool aText = IsText(a.Type());
   const bool bText = IsText(b.Type());
-  if (aText && bText) return CompareStrings(TextValue(a), TextValue(b));
+  if (aText && bText) {
+    AnsiString scratchA, scratchB;
+    return CompareStrings(TextOf(a, scratchA), TextOf(b, scratchB));
+  }
   if (!aText && !bText) return CompareNumbers(a, b);
   return aText ? Reverse(CompareNumberWithText(b, a)) : CompareNumberWithText(a, b);
 }
@@ -405,7 +414,6 @@ Variant& Variant::operator=(Variant&& other) {
   FString = std::move(other.FString);
   other.FString = AnsiString();
   FOleString = std::move(other.FOleString);
-  other.FOleString = WideString();
   FArray = std::move(other.FArray);
   return *this;
 }
@@ -416,7 +424,7 @@ void Variant::CopyFrom(const Variant& other) {
   FVType = other.FVType;
   FData = other.FData;
   FString = other.FString;
-  FOleString = other.FOleString;
+  if (other.FOleString) FOleString = std::make_unique<WideString>(*other.FOleString);
   if (other.FArray) {
     FArray = std::make_unique<TArray>(*other.FArray);
     FArray->LockCount = 0;  // the copy is a new, unlocked array
@@ -476,8 +484,10 @@ Variant::Variant(TDateTime value) noexcept : FVType(varDate) { FData.VDouble = v
 Variant::Variant(const char* value) : FVType(varString), FString(value) {}
 Variant::Variant(const AnsiString& value) : FVType(varString), FString(value) {}
 Variant::Variant(AnsiString&& value) noexcept : FVType(varString), FString(std::move(value)) {}
-Variant::Variant(const WideString& value) : FVType(varOleStr), FOleString(value) {}
-Variant::Variant(const char16_t* value) : FVType(varOleStr), FOleString(value) {}
+Variant::Variant(const WideString& value)
+    : FVType(varOleStr), FOleString(std::make_unique<WideString>(value)) {}
+Variant::Variant(const char16_t* value)
+    : FVType(varOleStr), FOleString(std::make_unique<WideString>(value)) {}
 
 namespace {
 // A null is refused by every cast but to null and empty.
@@ -535,7 +545,7 @@ AnsiString Variant::AsString() const {
 
 WideString Variant::AsWideString() const {
   RejectNull(*this, varOleStr);
-  if (FVType == varOleStr) return FOleString;
+  if (FVType == varOleStr) return *FOleString;
   if (IsArray()) RaiseCastError(FVType, varOleStr);
   return WideString(ToText(*this));
 }

@@ -197,9 +197,9 @@ class Variant {
     float VSingle;
     double VDouble;  // varDouble and varDate
   } FData{};
-  AnsiString FString;            // varString
-  WideString FOleString;         // varOleStr
-  std::unique_ptr<TArray> FArray;  // varArray
+  AnsiString FString;                   // varString
+  std::unique_ptr<WideString> FOleString;  // varOleStr (rare: kept off the variant's body)
+  std::unique_ptr<TArray> FArray;          // varArray
 };
 
 // ---- The framework's variant functions ----------------------------------------

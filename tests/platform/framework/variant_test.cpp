@@ -382,6 +382,11 @@ TEST_F(VariantCompare, NumbersCompareByValueAcrossTypes) {
   EXPECT_TRUE(Variant(true) < Variant(false));
   EXPECT_TRUE(Variant(TDateTime(2.0)) == Variant(2));
   EXPECT_TRUE(DateVariant(2003, 7, 15) < DateVariant(2003, 7, 15, 0, 0, 1));
+  const Variant nan(std::nan(""));
+  EXPECT_FALSE(nan == Variant(5.0));  // NaN equals only NaN and sorts after numbers
+  EXPECT_TRUE(nan == Variant(std::nan("")));
+  EXPECT_TRUE(nan > Variant(HUGE_VAL));
+  EXPECT_TRUE(Variant(1) < nan);
 }
 
 TEST_F(VariantCompare, NumberAgainstTextIsNumericWhenTheTextIsANumber) {
