@@ -214,10 +214,10 @@ class DateTimeFormatter {
     }
   }
 
-  // How many times format[i] repeats from i (the same byte, as written).
+  // How many times format[i] repeats from i, letters in either case.
   static int RunLength(std::string_view format, std::size_t i) {
     std::size_t j = i;
-    while (j < format.size() && format[j] == format[i]) ++j;
+    while (j < format.size() && UpperAscii(format[j]) == UpperAscii(format[i])) ++j;
     return static_cast<int>(j - i);
   }
 
