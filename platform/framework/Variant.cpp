@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -622,6 +623,17 @@ AnsiString VarTypeAsText(TVarType type) {
   if ((type & varArray) != 0) text = "Array " + text;
   if ((type & varByRef) != 0) text = "ByRef " + text;
   return text;
+}
+
+std::ostream& operator<<(std::ostream& os, const Variant& v) {
+  os << VarTypeAsText(v.Type());
+  if (v.IsArray()) {
+    const TArray& array = ArrayOf(v);
+    return os << " [" << array.LowBound << ".." << array.HighBound() << ']';
+  }
+  if (v.IsNull() || v.IsEmpty()) return os;
+  if (IsText(v.Type())) return os << " \"" << TextValue(v) << '"';
+  return os << ' ' << ToText(v);
 }
 
 AnsiString VarToStr(const Variant& v) { return VarToStrDef(v, AnsiString()); }

@@ -49,6 +49,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <iosfwd>
 #include <memory>
 
 #include "platform/framework/AnsiString.h"
@@ -203,6 +204,11 @@ class Variant {
 };
 
 // ---- The framework's variant functions ----------------------------------------
+
+// For diagnostics and test output: the type name and the value's text,
+// e.g. Integer 5, String "abc", Null, Array Byte [0..9]. Never throws a
+// conversion error. Text is written as its bytes.
+std::ostream& operator<<(std::ostream& os, const Variant& v);
 
 // A null / an empty variant.
 Variant Null();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,20 @@ TEST_F(VariantTypes, TypeNames) {
                {varInt64, "Int64"},       {varString, "String"},     {varArray | varByte, "Array Byte"},
                {0x63, "$0063"}};
   for (const auto& n : names) EXPECT_EQ(VarTypeAsText(n.Type), n.Name);
+}
+
+TEST_F(VariantTypes, PrintsTypeAndValueForDiagnostics) {
+  auto text = [](const Variant& v) {
+    std::ostringstream os;
+    os << v;
+    return os.str();
+  };
+  EXPECT_EQ(text(Variant(5)), "Integer 5");
+  EXPECT_EQ(text(Variant("abc")), "String \"abc\"");
+  EXPECT_EQ(text(Null()), "Null");
+  EXPECT_EQ(text(Variant()), "Empty");
+  EXPECT_EQ(text(Variant(true)), "Boolean True");
+  EXPECT_EQ(text(VarArrayCreate({0, 9}, varByte)), "Array Byte [0..9]");
 }
 
 TEST_F(VariantTypes, CopiesAreIndependentAndMovesLeaveEmpty) {
