@@ -16,8 +16,9 @@ namespace Tx::AtmiBuiltin {
 
 // Back to the initial state: no services, no joined clients, no queued
 // messages, no faults, clock offset 0, counters 0. Every thread loses its
-// session, transaction and outstanding replies (other threads notice at
-// their next ATMI call); buffers owned by application code stay valid.
+// session, transaction, outstanding replies, unsolicited-message handler and
+// error state (other threads at their next ATMI call); buffers owned by
+// application code stay valid.
 // Does nothing to a thread that is running a service right now; do not call
 // it from inside a service or an unsolicited-message handler.
 void ResetDomain() noexcept;

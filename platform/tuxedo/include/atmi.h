@@ -10,8 +10,10 @@
  * header does not also provide.
  *
  * Error reporting: a failing function returns -1 (or NULL, or TPUNSOLERR)
- * and sets tperrno; tperrordetail(0) may add a TPED_* detail. tperrno and
- * tpurcode are per thread and may be read and assigned like variables.
+ * and sets tperrno; a successful one leaves tperrno alone. tperrordetail(0)
+ * may add a TPED_* detail about the thread's last ATMI call (every call,
+ * tpfree included, clears it first). tperrno and tpurcode are per thread and
+ * may be read and assigned like variables.
  *
  * How the builtin domain serves the interface (what a real domain leaves to
  * its configuration):

@@ -279,6 +279,24 @@ TEST_F(AtmiCalls, ForwardedRequestIsAnsweredByTheNextService) {
   EXPECT_EQ(tpurcode, 5);
 }
 
+void ForwardsNowhere(TPSVCINFO* request) { tpforward(Name("NOSUCH"), request->data, 0, 0); }
+
+TEST_F(AtmiCalls, ForwardingToAnUnknownServiceIsAServerError) {
+  ASSERT_EQ(tpadvertise(Name("NOWHERE"), ForwardsNowhere), 0);
+  const std::size_t buffers = Atmi::LiveBufferCount();
+  EXPECT_EQ(Call("NOWHERE"), -1);
+  EXPECT_EQ(tperrno, TPESVCERR);
+  EXPECT_EQ(Atmi::LiveBufferCount(), buffers);
+}
+
+TEST_F(AtmiCalls, TpreturnOutsideAServiceIsAProtocolErrorAndReturns) {
+  TpBuffer data("STRING", 0);
+  tperrno = 0;
+  tpreturn(TPSUCCESS, 0, data.get(), 0, 0);
+  EXPECT_EQ(tperrno, TPEPROTO);
+  EXPECT_EQ(tptypes(data.get(), nullptr, nullptr), 512);  // still the caller's
+}
+
 TEST_F(AtmiCalls, ServiceSeesItsNameLengthAndDataOfEachBufferType) {
   TpBuffer text("STRING", 0);
   std::strcpy(text.get(), "abc");
