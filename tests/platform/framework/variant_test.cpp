@@ -132,7 +132,7 @@ TEST_F(VariantTypes, CopiesAreIndependentAndMovesLeaveEmpty) {
   b = Variant("other");
   EXPECT_EQ(a.AsString(), "text");
   Variant c = std::move(a);
-  EXPECT_TRUE(VarIsEmpty(a));  // NOLINT: moved-from state is specified
+  EXPECT_TRUE(VarIsEmpty(a));  // NOLINT: a moved-from variant is empty by design
   EXPECT_EQ(c.AsString(), "text");
   c = 5;
   EXPECT_EQ(VarType(c), varInteger);
