@@ -114,7 +114,7 @@ bool RecordEnd(ServiceInvocation::Ending ending, int rval, long rcode, char* dat
   if (!context.isServer || context.invocation == nullptr) return Refuse(TPEPROTO);
   ServiceInvocation& invocation = *context.invocation;
 
-  std::optional<BufferInfo> info = FindBuffer(data);
+  const std::optional<BufferInfo> info = FindBuffer(data);
   if (invocation.ending != ServiceInvocation::Ending::None) {
     // Already ended (the service caught our unwinding): the first end
     // stands, the buffer still becomes ours.

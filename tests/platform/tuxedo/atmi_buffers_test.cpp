@@ -54,13 +54,6 @@ TEST_F(AtmiBuffers, SmallFml32RequestsGetTheDefaultSize) {
   }
 }
 
-TEST_F(AtmiBuffers, AllocatedFml32BufferIsReadyForFields) {
-  TpBuffer buffer("FML32", 0);
-  long value = 42;
-  ASSERT_NE(Fadd32(buffer.fbfr(), LongField(), reinterpret_cast<char*>(&value), 0), -1);
-  EXPECT_EQ(Fvall32(buffer.fbfr(), LongField(), 0), 42);
-}
-
 TEST_F(AtmiBuffers, SimpleTypesApplyTheirOwnSizeRules) {
   long size = 0;
   TpBuffer text("STRING", 0);
@@ -76,12 +69,6 @@ TEST_F(AtmiBuffers, SimpleTypesApplyTheirOwnSizeRules) {
   TpBuffer octets("X_OCTET", 10);
   EXPECT_EQ(TypeOf(octets.get(), &size), "X_OCTET");
   EXPECT_EQ(size, 10);
-}
-
-TEST_F(AtmiBuffers, CarrayNeedsASize) {
-  tperrno = 0;
-  EXPECT_EQ(tpalloc(const_cast<char*>("CARRAY"), nullptr, 0), nullptr);
-  EXPECT_EQ(tperrno, TPEINVAL);
 }
 
 TEST_F(AtmiBuffers, TpinitBufferHoldsItsApplicationData) {
@@ -108,6 +95,9 @@ TEST_F(AtmiBuffers, UnknownTypesAreNoEntryAndBadArgumentsInvalid) {
   EXPECT_EQ(tperrno, TPEINVAL);
   tperrno = 0;
   EXPECT_EQ(tpalloc(const_cast<char*>("STRING"), nullptr, 2147483648L), nullptr);
+  EXPECT_EQ(tperrno, TPEINVAL);
+  tperrno = 0;
+  EXPECT_EQ(tpalloc(const_cast<char*>("CARRAY"), nullptr, 0), nullptr);  // needs a size
   EXPECT_EQ(tperrno, TPEINVAL);
 }
 
@@ -218,17 +208,6 @@ TEST_F(AtmiBuffers, InjectedAllocationFailuresHitOnceAndInOrder) {
   EXPECT_EQ(tprealloc(first.get(), 4096), nullptr);
   EXPECT_EQ(tperrno, TPESYSTEM);
   EXPECT_STREQ(first.get(), "kept");
-}
-
-TEST_F(AtmiBuffers, LiveBuffersAreCountedUntilFreed) {
-  const std::size_t before = Tx::AtmiBuiltin::LiveBufferCount();
-  {
-    TpBuffer a("FML32", 0);
-    TpBuffer b("STRING", 0);
-    TpBuffer c("CARRAY", 1);
-    EXPECT_EQ(Tx::AtmiBuiltin::LiveBufferCount(), before + 3);
-  }
-  EXPECT_EQ(Tx::AtmiBuiltin::LiveBufferCount(), before);
 }
 
 TEST_F(AtmiBuffers, BuffersNeedNoSessionAndOutliveADomainReset) {

@@ -5,8 +5,10 @@
 #include <fml32.h>
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../../../platform/tuxedo/builtin/atmi_control.h"
@@ -176,6 +178,27 @@ TEST_F(AtmiUnsolicited, DeliveredDataIsFreedByTheDomain) {
   ASSERT_EQ(Broadcast(nullptr, nullptr, nullptr, "y"), 0);
   ASSERT_EQ(tpterm(), 0);  // leaving drops what was queued
   EXPECT_EQ(Atmi::LiveBufferCount(), buffers);
+}
+
+TEST_F(AtmiUnsolicited, ConcurrentBroadcastsAllArrive) {
+  constexpr int kClients = 4;
+  constexpr int kEach = 50;
+  std::barrier joined(kClients);
+  std::barrier sent(kClients);
+  std::vector<std::size_t> received(kClients, 0);
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      tpsetunsol(Collect);
+      const bool member = tpinit(nullptr) == 0;
+      joined.arrive_and_wait();  // everyone arrives, or the others would wait forever
+      for (int i = 0; member && i < kEach; ++i) Broadcast(nullptr, nullptr, nullptr, "x");
+      sent.arrive_and_wait();
+      if (member && tpchkunsol() == kClients * kEach) received[c] = tReceived.size();
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(received, std::vector<std::size_t>(kClients, kClients * kEach));
 }
 
 void NotifiesCaller(TPSVCINFO* request) {
