@@ -3,8 +3,12 @@
 #include <atmi.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
+#include "platform/framework/DateTime.h"
+#include "platform/framework/Dialogs.h"
 #include "platform/framework/TextCompare.h"
 
 namespace Tx {
@@ -31,6 +35,34 @@ using OwnedFbfr = std::unique_ptr<FBFR32, TpFreeDeleter>;
 OwnedFbfr AllocateFml32(long size) {
   return OwnedFbfr(reinterpret_cast<FBFR32*>(tpalloc(const_cast<char*>("FML32"), nullptr, size)));
 }
+
+// Reserved null values of the numeric types.
+constexpr short kNullShort = -32768;
+constexpr long kNullLong = -2147483648L;
+const float kNullFloat = std::bit_cast<float>(std::uint32_t{0x7F7FC99E});
+const double kNullDouble = std::bit_cast<double>(std::uint64_t{0x8010000000000000});
+
+const AnsiString kDateTimeFormat = "yyyy-mm-dd hh:nn:ss.zzz";
+
+AnsiString UnsupportedTypeText(FLDID32 id, int type) {
+  const char* name = Ftype32(id);
+  return Format("Nieobsługiwany typ pola FML (%d-%s)."_ansi, {type, name ? name : ""});
+}
+
+// Holds a byte array locked while its data is read.
+class LockedArray {
+ public:
+  explicit LockedArray(const Variant& value)
+      : FValue(const_cast<Variant&>(value)), FData(VarArrayLock(FValue)) {}
+  ~LockedArray() { VarArrayUnlock(FValue); }
+  LockedArray(const LockedArray&) = delete;
+  LockedArray& operator=(const LockedArray&) = delete;
+  const char* Data() const { return static_cast<const char*>(FData); }
+
+ private:
+  Variant& FValue;
+  void* FData;
+};
 
 [[noreturn]] void PropertyErrorNonNegative() {
   throw EPropertyError("Dopuszczalne są tylko wartości nieujemne"_ansi);
@@ -326,6 +358,347 @@ void TTxFbfr::DeleteAllOcc(unsigned long Id) {
   while (Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) >= 1) {
     if (Fdelall32(FFbfr, id) == -1 && Ferror32 != 0) CheckFerror(AnsiString(), id);
   }
+}
+
+// ---- TTxFbfr: typed values ------------------------------------------------------
+
+namespace {
+
+TTxFldLogicalType LogicalTypeOf(const TTxFbfrDef* defs, unsigned long id) {
+  const TTxFbfrFldDef* def = defs ? defs->FindFldDefById(id) : nullptr;
+  return def ? def->GetLogicalType() : txlftDefault;
+}
+
+void CheckFieldError(unsigned long id) {
+  if (Ferror32 != 0) CheckFerror(AnsiString(), id);
+}
+
+// A value converted for Fchg32: the bytes and, for strings and carrays, the length.
+struct StoredValue {
+  short Short = 0;
+  long Long = 0;
+  float Float = 0.0F;
+  double Double = 0.0;
+  char Char = 0;
+  std::string Bytes;  // string (without its zero) or carray
+  const char* Pointer = nullptr;
+  FLDLEN32 Length = 0;
+  bool IsText = false;  // the length counts for the size limit
+};
+
+}  // namespace
+
+Variant TTxFbfr::GetValues(unsigned long Id, int Occ) {
+  FBFR32* const fbfr = GetFbfrP();
+  const FLDID32 id = static_cast<FLDID32>(Id);
+  const int type = Fldtype32(id);
+  CheckFieldError(Id);
+  switch (type) {
+    case FLD_SHORT:
+    case FLD_LONG: {
+      const long value = Fvall32(fbfr, id, Occ);
+      CheckFieldError(Id);
+      if (value == (type == FLD_SHORT ? kNullShort : kNullLong)) return Null();
+      long result = value;
+      if (LogicalTypeOf(GetFldDefs(), Id) == txlftDate) result += 1;
+      // A long beyond 32 bits (possible on 64-bit systems) keeps its value.
+      if (result < INT32_MIN || result > INT32_MAX) return Variant(static_cast<long long>(result));
+      return Variant(static_cast<int>(result));
+    }
+    case FLD_CHAR: {
+      const char* text = Fvals32(fbfr, id, Occ);
+      CheckFieldError(Id);
+      if (text == nullptr || text[0] == '\0') return Null();
+      return Variant(AnsiString(text, 1));
+    }
+    case FLD_FLOAT: {
+      float value = 0.0F;
+      Fget32(fbfr, id, Occ, reinterpret_cast<char*>(&value), nullptr);
+      CheckFieldError(Id);
+      if (BadFloat(value) || value == kNullFloat) return Null();
+      return Variant(value);
+    }
+    case FLD_DOUBLE: {
+      double value = 0.0;
+      Fget32(fbfr, id, Occ, reinterpret_cast<char*>(&value), nullptr);
+      CheckFieldError(Id);
+      if (BadDouble(value) || value == kNullDouble) return Null();
+      if (value < 0.0 && LogicalTypeOf(GetFldDefs(), Id) == txlftTime) value += 1.0;
+      return Variant(value);
+    }
+    case FLD_STRING: {
+      const char* text = Fvals32(fbfr, id, Occ);
+      CheckFieldError(Id);
+      if (text == nullptr || text[0] == '\0') return Null();
+      AnsiString value(text);
+      TTxGlobalClient::TranslateString(value, false);
+      return Variant(std::move(value));
+    }
+    case FLD_CARRAY: {
+      FLDLEN32 length = 0;
+      const char* bytes = Ffind32(fbfr, id, Occ, &length);
+      CheckFieldError(Id);
+      if (bytes == nullptr || length == 0) return Null();
+      return Variant(AnsiString(bytes, static_cast<int>(length)));
+    }
+    default:
+      throw Exception(UnsupportedTypeText(id, type));
+  }
+}
+
+void TTxFbfr::SetValues(unsigned long Id, int Occ, const Variant& Value) {
+  const FLDID32 id = static_cast<FLDID32>(Id);
+  const int type = Fldtype32(id);
+  const bool noValue = VarIsNull(Value) || VarIsEmpty(Value);
+  StoredValue stored;
+  std::unique_ptr<LockedArray> lockedArray;
+  switch (type) {
+    case FLD_SHORT:
+      // The low 16 bits of the 32-bit integer are stored.
+      stored.Short = noValue ? kNullShort : static_cast<short>(Value.AsInteger());
+      stored.Pointer = reinterpret_cast<const char*>(&stored.Short);
+      break;
+    case FLD_LONG:
+      if (noValue) {
+        stored.Long = kNullLong;
+      } else {
+        stored.Long = VarType(Value) == varDate
+                          ? static_cast<long>(static_cast<double>(DateOf(Value.AsDateTime())))
+                          : static_cast<long>(Value.AsInteger());
+        if (LogicalTypeOf(GetFldDefs(), Id) == txlftDate) stored.Long -= 1;
+      }
+      stored.Pointer = reinterpret_cast<const char*>(&stored.Long);
+      break;
+    case FLD_FLOAT:
+      stored.Float = noValue ? kNullFloat : Value.AsSingle();
+      stored.Pointer = reinterpret_cast<const char*>(&stored.Float);
+      break;
+    case FLD_DOUBLE:
+      if (noValue) {
+        stored.Double = kNullDouble;
+      } else {
+        stored.Double = Value.AsDouble();
+        if (stored.Double > 0.0 && LogicalTypeOf(GetFldDefs(), Id) == txlftTime)
+          stored.Double -= 1.0;
+      }
+      stored.Pointer = reinterpret_cast<const char*>(&stored.Double);
+      break;
+    case FLD_CHAR:
+      if (!noValue) {
+        const AnsiString text = Value.AsString();
+        stored.Char = text[1];  // an empty text raises the range-check error
+      }
+      stored.Pointer = &stored.Char;
+      break;
+    case FLD_STRING: {
+      AnsiString text;
+      if (!noValue) {
+        text = VarType(Value) == varDate && LogicalTypeOf(GetFldDefs(), Id) == txlftDateTime
+                   ? FormatDateTime(kDateTimeFormat, Value.AsDateTime())
+                   : Value.AsString();
+        TTxGlobalClient::TranslateString(text, true);
+      }
+      stored.Bytes = text.str();
+      stored.Pointer = stored.Bytes.c_str();
+      stored.Length = static_cast<FLDLEN32>(std::strlen(stored.Pointer));
+      stored.IsText = true;
+      break;
+    }
+    case FLD_CARRAY:
+      if (noValue) {
+        stored.Pointer = "";
+      } else if (VarType(Value) == varString || VarType(Value) == varOleStr) {
+        stored.Bytes = Value.AsString().str();
+        stored.Pointer = stored.Bytes.data();
+        stored.Length = static_cast<FLDLEN32>(stored.Bytes.size());
+      } else if (VarType(Value) == (varArray | varByte)) {
+        const int low = VarArrayLowBound(Value, 1);
+        const int high = VarArrayHighBound(Value, 1);
+        lockedArray = std::make_unique<LockedArray>(Value);
+        stored.Pointer = lockedArray->Data();
+        stored.Length = static_cast<FLDLEN32>(high - low + 1);
+      } else {
+        throw Exception("Variant musi być typu varString lub varByte+varArray"_ansi);
+      }
+      stored.IsText = true;
+      break;
+    default:
+      throw Exception("Pole <"_ansi + AnsiString(Id) + ">: " + UnsupportedTypeText(id, type));
+  }
+
+  if (stored.IsText && stored.Length > 0 && Contracted()) {
+    const TTxFbfrFldDef* def = Contract->FindFldDefById(Id);
+    if (def != nullptr && def->GetMaxSize() > 0 &&
+        static_cast<unsigned>(def->GetMaxSize()) < stored.Length)
+      throw Exception("Pole "_ansi + def->GetTxFldName() + ": " +
+                      "Rozmiar większy niż ustalony kontraktem ("_ansi +
+                      AnsiString(static_cast<unsigned long>(stored.Length)) + " > " +
+                      AnsiString(def->GetMaxSize()) + ")");
+  }
+  CheckFieldError(Id);
+  EnsureSpace(Id, Occ, static_cast<int>(stored.Length));
+  Fchg32(FFbfr, id, Occ, const_cast<char*>(stored.Pointer), stored.Length);
+  CheckFieldError(Id);
+}
+
+int TTxFbfr::AppendOcc(unsigned long Id, const Variant& Value) {
+  if (ReadOnly) throw Exception("Bufor Tuxedo tylko do odczytu"_ansi);
+  if (Contracted()) {
+    const TTxFbfrFldDef* def = Contract->FindFldDefById(Id);
+    if (def != nullptr && def->GetOccMax() > 0 && OccCount(Id) + 1 > def->GetOccMax())
+      throw ETxFbfrContractViolated("Przekroczona maksymalna liczba wystąpień pola <"_ansi +
+                                    AnsiString(Id) + "> (kontrakt).");
+  }
+  const FLDID32 id = static_cast<FLDID32>(Id);
+  int room = 16;
+  if (Fldtype32(id) == FLD_STRING && !VarIsNull(Value)) room = Value.AsString().Length() + 1;
+  CheckFieldError(Id);
+  EnsureSpace(Id, -1, room);
+  // A placeholder that reads as zero, an empty string or an empty carray,
+  // replaced by the value below.
+  char placeholder[16] = {};
+  if (Fadd32(FFbfr, id, placeholder, 0) == -1 && Ferror32 != 0)
+    CheckFerror(OpLabel("Dodanie nowego wystąpienia pola:"_ansi), Id);
+  const int occ = OccCount(Id) - 1;
+  SetValues(Id, occ, Value);
+  return occ;
+}
+
+int TTxFbfr::AppendOcc(const AnsiString& Name, const Variant& Value) {
+  return AppendOcc(FieldIdByName(Name), Value);
+}
+
+void TTxFbfr::AppendValues(TTxFbfr* Source, int Group, int Occ, bool OnlyContracted) {
+  if (Source == nullptr) return;
+  const TTxFbfrDef* defs = Source->GetFldDefs();
+  for (int i = 0; i < defs->Count(); ++i) {
+    const TTxFbfrFldDef* def = defs->GetFldDef(i);
+    if (Group != -1 && def->GetGroup() != Group) continue;
+    const unsigned long id = static_cast<std::uint32_t>(def->GetTxFldId());
+    if (OnlyContracted && Contract != nullptr && Contract->FindFldDefById(id) == nullptr) continue;
+    if (Occ >= 0) {
+      AppendOcc(id, Source->GetValues(id, Occ));
+    } else {
+      const int count = Source->OccCount(id);
+      for (int j = 0; j < count; ++j) AppendOcc(id, Source->GetValues(id, j));
+    }
+  }
+}
+
+Variant TTxFbfr::OccValue(unsigned long Id, int Occ) { return GetValues(Id, Occ); }
+Variant TTxFbfr::OccValue(const AnsiString& Name, int Occ) {
+  return GetValues(FieldIdByName(Name), Occ);
+}
+
+// ---- TTxFbfr: contract application ------------------------------------------------
+
+namespace {
+
+constexpr long kReservedFirst = 150000;
+constexpr long kReservedLast = 999999;
+const AnsiString kQuestionCaption = "Bufor FML - pytanie"_ansi;
+
+// The field's name from the field tables; a field without one leaves no error behind.
+AnsiString TableName(unsigned long id) {
+  const char* name = Fname32(static_cast<FLDID32>(id));
+  AnsiString result(name ? name : "");
+  Ferror32 = 0;
+  return result;
+}
+
+// Raises in checking mode; otherwise asks (when Ask) and returns the answer.
+bool ConfirmRepair(const AnsiString& message, const AnsiString& question, bool repair, bool ask) {
+  if (!repair) throw ETxFbfrContractViolated(message);
+  if (!ask) return true;
+  return Application->MessageBox(message + question, kQuestionCaption, MB_YESNO) == IDYES;
+}
+
+}  // namespace
+
+bool TTxFbfr::ApplyContract(bool CheckExtra, bool& Repair, bool Ask) {
+  if (!Contracted()) return true;
+  bool accepted = true;
+  bool changed = false;
+
+  if (CheckExtra) {
+    const AnsiString nextLabel = OpLabel("Fnext");
+    const AnsiString findLastLabel = OpLabel("Ffindlast");
+    FLDID32 id = FIRSTFLDID;
+    FLDOCC32 occ = 0;
+    FLDID32 previous = BADFLDID;
+    bool hasPrevious = false;
+    while (true) {
+      if (Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) <= 0) {
+        CheckFerror(nextLabel, id);
+        break;
+      }
+      const long number = Fldno32(id);
+      if (number < kReservedFirst || number > kReservedLast) {
+        if (Contract->FindFldDefById(id) != nullptr) {
+          previous = id;
+          hasPrevious = true;
+        } else {
+          const AnsiString message = "Pole "_ansi + TableName(id) + " <" + AnsiString(
+                                         static_cast<unsigned long>(id)) +
+                                     "> nie występuje w kontrakcie"_ansi;
+          if (ConfirmRepair(message, ".\rUsunąć je z bufora?"_ansi, Repair, Ask)) {
+            DeleteAllOcc(id);
+            changed = true;
+            if (!hasPrevious) {
+              id = FIRSTFLDID;  // start the walk again from the beginning
+              occ = 0;
+              continue;
+            }
+            id = previous;
+          } else {
+            accepted = false;
+            previous = id;
+            hasPrevious = true;
+          }
+        }
+      }
+      Ffindlast32(GetFbfrP(), id, &occ, nullptr);
+      if (Ferror32 != 0) CheckFerror(findLastLabel, id);
+    }
+  }
+
+  for (int i = 0; i < Contract->Count(); ++i) {
+    const TTxFbfrFldDef* def = Contract->GetFldDef(i);
+    const unsigned long id = static_cast<std::uint32_t>(def->GetTxFldId());
+    int count = OccCount(id);
+    const int occMin = def->GetOccMin();
+    const int occMax = def->GetOccMax();
+    if (occMin >= 0 && count < occMin) {
+      const AnsiString message = "Pole "_ansi + TableName(id) + " (id.=" + AnsiString(id) +
+                                 "): liczba wystąpień w buforze ("_ansi + AnsiString(count) +
+                                 ") mniejsza niż w kontrakcie ("_ansi + AnsiString(occMin) + ")";
+      if (ConfirmRepair(message, ".\rUzupełnić brakujące wystąpienia pustymi wartościami?"_ansi,
+                        Repair, Ask)) {
+        for (; count < occMin; ++count) AppendOcc(id, Unassigned());
+        changed = true;
+      } else {
+        accepted = false;
+      }
+    }
+    if (occMax >= 0 && count > occMax) {
+      const AnsiString message = "Pole "_ansi + TableName(id) + " (id.=" + AnsiString(id) +
+                                 "): liczba wystąpień w buforze ("_ansi + AnsiString(count) +
+                                 ") większa niż w kontrakcie ("_ansi + AnsiString(occMax) + ")";
+      if (ConfirmRepair(message, ".\rUsunąć nadmiarowe wystąpienia?"_ansi, Repair, Ask)) {
+        for (; count > occMax; --count) DeleteOcc(id, count - 1);
+        changed = true;
+      } else {
+        accepted = false;
+      }
+    }
+  }
+  Repair = changed;
+  return accepted;
+}
+
+void TTxFbfr::CheckWithContract() {
+  bool repair = false;
+  ApplyContract(false, repair, false);
 }
 
 // ---- TTxFbfr: size and growth ---------------------------------------------------
