@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -35,10 +36,18 @@ bool IsValidIdent(const AnsiString& name) {
   return true;
 }
 
+// Makes room for one more pointer, growing geometrically, so that the
+// push_back that follows cannot fail.
+template <class T>
+void ReserveOneMore(std::vector<T*>& list) {
+  if (list.size() == list.capacity()) list.reserve(std::max<std::size_t>(4, 2 * list.size()));
+}
+
+// Searched from the end: lists are mostly emptied last entry first.
 template <class T>
 void EraseOne(std::vector<T*>& list, const T* item) noexcept {
-  const auto it = std::find(list.begin(), list.end(), item);
-  if (it != list.end()) list.erase(it);
+  const auto it = std::find(list.rbegin(), list.rend(), item);
+  if (it != list.rend()) list.erase(std::next(it).base());
 }
 
 }  // namespace
@@ -94,7 +103,16 @@ void TPersistent::AssignError(const TPersistent* Source) const {
 // ---- TComponent --------------------------------------------------------------
 
 TComponent::TComponent(TComponent* AOwner) {
-  if (AOwner != nullptr) AOwner->InsertComponent(this);
+  if (AOwner == nullptr) return;
+  try {
+    AOwner->InsertComponent(this);
+  } catch (...) {
+    // A Notification override raised: this object never comes to be, so no
+    // list may keep a pointer to it.
+    while (!FFreeNotifies.empty()) DropFreeLink(FFreeNotifies.back());
+    if (FOwner != nullptr) FOwner->DetachChild(this);
+    throw;
+  }
 }
 
 TComponent::~TComponent() {
@@ -165,7 +183,7 @@ void TComponent::InsertComponent(TComponent* AComponent) {
     }
   }
   ValidateRename(AComponent, AComponent->FName);
-  FComponents.reserve(FComponents.size() + 1);  // attaching below cannot fail
+  ReserveOneMore(FComponents);  // attaching below cannot fail
 
   if (AComponent->FOwner != nullptr) AComponent->FOwner->RemoveComponent(AComponent);
   AttachChild(AComponent);
@@ -280,8 +298,8 @@ void TComponent::AddFreeLink(TComponent* other) {
   const bool theirs = std::find(other->FFreeNotifies.begin(), other->FFreeNotifies.end(), this) !=
                       other->FFreeNotifies.end();
   // Reserve both sides first so that the link is made on both or on neither.
-  if (!mine) FFreeNotifies.reserve(FFreeNotifies.size() + 1);
-  if (!theirs) other->FFreeNotifies.reserve(other->FFreeNotifies.size() + 1);
+  if (!mine) ReserveOneMore(FFreeNotifies);
+  if (!theirs) ReserveOneMore(other->FFreeNotifies);
   if (!mine) FFreeNotifies.push_back(other);
   if (!theirs) other->FFreeNotifies.push_back(this);
   other->FComponentState << csFreeNotification;

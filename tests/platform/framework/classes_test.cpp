@@ -108,6 +108,21 @@ TEST(ComponentOwnership, OwningOnesOwnOwnerIsRefused) {
   EXPECT_EQ(child->ComponentCount(), 0);
 }
 
+class TRefusingOwner : public TComponent {
+ public:
+  TRefusingOwner() : TComponent(nullptr) {}
+  void Notification(TComponent* AComponent, TOperation Operation) override {
+    if (Operation == opInsert) throw EComponentError(AnsiString("refused"));
+    TComponent::Notification(AComponent, Operation);
+  }
+};
+
+TEST(ComponentOwnership, FailedInsertLeavesNoTrace) {
+  TRefusingOwner owner;
+  EXPECT_THROW(new TComponent(&owner), EComponentError);
+  EXPECT_EQ(owner.ComponentCount(), 0);
+}
+
 TEST(ComponentNames, FindComponentIgnoresCase) {
   Journal log;
   TComponent owner(nullptr);
