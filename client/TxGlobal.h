@@ -14,6 +14,7 @@
 #include "platform/framework/AnsiString.h"
 #include "platform/framework/Exceptions.h"
 #include "platform/framework/Format.h"
+#include "platform/session/TuxSession.h"
 
 namespace Tx {
 
@@ -106,9 +107,69 @@ enum TTxTranslateType : unsigned char {
 };
 
 // The process-wide client. Only static members; never instantiated.
+//
+// It owns the one session server object of the process (TuxSession.h),
+// makes sure the middleware session is open before work, runs the
+// transactions with its time-out, unloads the field tables and converts
+// Polish letters between Windows-1250 and the application server's code
+// page. Everything here is for the application's one thread.
 class TTxGlobalClient {
  public:
   TTxGlobalClient() = delete;
+
+  // ---- The session server ----
+
+  // Makes the session server object unless there is one: starts COM once
+  // per process (CoInitialize, single-threaded apartment; undone when the
+  // thread that started it ends, i.e. at process exit for the main thread),
+  // then creates CLSID_QuorTuxSes for an in-process, local or remote server,
+  // and once more for an in-process or local server only when that answer
+  // is E_INVALIDARG. Raises Exception (the framework's base class)
+  // "Klasa <QuorTuxSes> nie jest zarejestrowana !" when no object comes.
+  static void CreateSession();
+  // CreateSession(), then the object. The reference belongs to this class
+  // and stays valid until DisposeSession(); callers do not release it.
+  static ITuxSession* GetSession();
+  // Releases the object; the next use makes a new one. COM stays started.
+  static void DisposeSession() noexcept;
+
+  // Asks the server to connect (its result is not looked at) and raises
+  // ETxError "Brak połączenia z serwerem Tuxedo !" unless it then reports
+  // itself connected.
+  static void Connect();
+  // The server's Terminate.
+  static void Terminate();
+  // The server's ReadEnv with the file name; its result is not looked at.
+  static void ReadEnv(const AnsiString& FileName);
+  // The server's EnvSection: the section of the environment file to read.
+  static void SetEnvSection(const AnsiString& Value);
+  static AnsiString GetEnvSection();
+
+  // Seconds given to tpbegin; 0 (the default) for none. No server call.
+  static void SetTpTimeOut(int Value);
+  static int GetTpTimeOut();
+
+  // The server's Hash of Text: the digest into Hashed, the server's number
+  // as the result (0 when the call failed). Clears the error variables.
+  static int ArdoHash(const AnsiString& Text, AnsiString& Hashed);
+  // The server's CheckName of Name: 0 for a valid name; -1 when the server
+  // gave no result. Clears the error variables.
+  static int ArdoCheckName(const AnsiString& Name);
+
+  // Transactions. Each runs Connect() first (so it raises ETxError without
+  // a session), then tpbegin(time-out, 0), tpcommit(0), tpabort(0) or
+  // tpgetlev(); a failure with tperrno set raises ETxTpError through
+  // CheckTperrno with "Rozpoczęcie transakcji", "Zatwierdzenie transakcji",
+  // "Wycofanie transakcji" or "Sprawdzenie transakcji". IsTransaction is
+  // true when the level is not 0.
+  static void BeginTransaction();
+  static void CommitTransaction();
+  static void AbortTransaction();
+  static bool IsTransaction();
+
+  // Releases both field tables (name to id, id to name) so that they are
+  // read again on next use; ETxFmlError when FML32 reports a failure.
+  static void UnloadFieldTables();
 
   // Sets tperrno, tpurcode and Ferror32 to 0, in that order.
   static void ClearTpErrors();
@@ -127,10 +188,21 @@ class TTxGlobalClient {
 
   // Converts the Polish letters of a zero-terminated text (or of an
   // AnsiString, in place) between the Windows code page and the application
-  // server's (GetTranslateType): toServer true for text going into a buffer,
-  // false for text read from one.
+  // server's (GetTranslateType, asked once per call): toServer true for text
+  // going into a buffer, false for text read from one.
+  //   txttNone, txttWindows: nothing changes;
+  //   txttISO8859: every byte goes through a permutation of the 256 byte
+  //     values (Windows-1250 <-> ISO-8859-2, the ten characters either
+  //     lacks swapped with the other's free positions); from the server is
+  //     its inverse, so nothing is ever lost;
+  //   the others: each of the 18 Polish letters (Ą Ć Ę Ł Ń Ó Ś Ź Ż ą ć ę ł
+  //     ń ó ś ź ż) becomes its code in that page and back; other bytes stay.
+  //     txttASCII drops the diacritics towards the server and changes
+  //     nothing from it.
+  // A code-page value the table does not know changes nothing.
   static void TranslateString(unsigned char* text, bool toServer);
   static void TranslateString(AnsiString& text, bool toServer);
+  // The server's AppServerCodePage (its low byte as the type).
   static void SetTranslateType(TTxTranslateType value);
   static TTxTranslateType GetTranslateType();
 };

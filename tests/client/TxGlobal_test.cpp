@@ -13,7 +13,15 @@
 #include <limits>
 #include <string>
 
+#include <unicode/ucnv.h>
+
+#include <array>
+#include <set>
+#include <vector>
+
 #include "platform/framework/Dialogs.h"
+#include "platform/session/TuxSessionServer.h"
+#include "platform/tuxedo/builtin/atmi_control.h"
 
 namespace Tx {
 namespace {
@@ -236,6 +244,157 @@ TEST_F(UserLogFile, DefaultNameKeepsTheWindowsFormAndMessage) {
   unsetenv("TXLIB_DRIVE_ROOT");
   ASSERT_EQ(recorder.Dialogs().size(), 1U);
   EXPECT_EQ(recorder.Dialogs()[0].Request.Text, "Nie można otworzyć C:\\ULog_BCB.log do zapisu"_ansi);
+}
+
+// ---- Code-page translation ------------------------------------------------------
+
+// The 18 Polish letters in Windows-1250 and in each code page, as the
+// application server's documentation tables give them.
+const std::array<unsigned char, 18> kWindowsLetters = {0xA5, 0xC6, 0xCA, 0xA3, 0xD1, 0xD3,
+                                                       0x8C, 0x8F, 0xAF, 0xB9, 0xE6, 0xEA,
+                                                       0xB3, 0xF1, 0xF3, 0x9C, 0x9F, 0xBF};
+struct CodePageRow {
+  TTxTranslateType Type;
+  std::array<unsigned char, 18> Letters;
+};
+const CodePageRow kRows[] = {
+    {txttMazovia, {0x8F, 0x95, 0x90, 0x9C, 0xA5, 0xA3, 0x98, 0xA0, 0xA1, 0x86, 0x8D, 0x91, 0x92, 0xA4, 0xA2, 0x9E, 0xA6, 0xA7}},
+    {txttCSK, {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x88, 0x87, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA8, 0xA7}},
+    {txttCyfromat, {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x88, 0x87, 0x90, 0x91, 0x92, 0x93, 0x94, 0x95, 0x96, 0x98, 0x97}},
+    {txttDHN, {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x88, 0x87, 0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8E, 0x8F, 0x91, 0x90}},
+    {txttLatin2, {0xA4, 0x8F, 0xA8, 0x9D, 0xE3, 0xE0, 0x97, 0x8D, 0xBD, 0xA5, 0x86, 0xA9, 0x88, 0xE4, 0xA2, 0x98, 0xAB, 0xBE}},
+    {txttIEA, {0x8F, 0x80, 0x90, 0x9C, 0xA5, 0x99, 0xEB, 0x9D, 0x92, 0xA0, 0x9B, 0x82, 0x9F, 0xA4, 0xA2, 0x87, 0xA8, 0x91}},
+    {txttLogic, {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8E, 0x8F, 0x90, 0x91}},
+    {txttMicrovex, {0x8F, 0x80, 0x90, 0x9C, 0xA5, 0x93, 0x98, 0x9D, 0x92, 0xA0, 0x9B, 0x82, 0x9F, 0xA4, 0xA2, 0x87, 0xA8, 0x91}},
+    {txttASCII, {'A', 'C', 'E', 'L', 'N', 'O', 'S', 'Z', 'Z', 'a', 'c', 'e', 'l', 'n', 'o', 's', 'z', 'z'}},
+};
+
+AnsiString BytesOf(const std::array<unsigned char, 18>& letters) {
+  return AnsiString(reinterpret_cast<const char*>(letters.data()), static_cast<int>(letters.size()));
+}
+
+AnsiString Translated(AnsiString text, bool toServer) {
+  TTxGlobalClient::TranslateString(text, toServer);
+  return text;
+}
+
+// Every byte 1..255 once, in order.
+AnsiString AllNonZeroBytes() {
+  std::string bytes;
+  for (int b = 1; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+  return AnsiString(bytes);
+}
+
+class Translation : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetBuiltinSessionServer(); }
+  void TearDown() override { ResetBuiltinSessionServer(); }
+};
+
+TEST_F(Translation, EveryLetterTableBothWays) {
+  const AnsiString windows = BytesOf(kWindowsLetters);
+  for (const CodePageRow& row : kRows) {
+    SCOPED_TRACE(static_cast<int>(row.Type));
+    TTxGlobalClient::SetTranslateType(row.Type);
+    EXPECT_EQ(TTxGlobalClient::GetTranslateType(), row.Type);
+    EXPECT_EQ(Translated(windows, true), BytesOf(row.Letters));
+    if (row.Type == txttASCII) {
+      EXPECT_EQ(Translated(BytesOf(row.Letters), false), BytesOf(row.Letters));
+    } else {
+      EXPECT_EQ(Translated(BytesOf(row.Letters), false), windows);
+    }
+    // Plain text passes untouched both ways.
+    EXPECT_EQ(Translated("Ala ma kota 123", true), AnsiString("Ala ma kota 123"));
+    EXPECT_EQ(Translated("Ala ma kota 123", false), AnsiString("Ala ma kota 123"));
+  }
+}
+
+TEST_F(Translation, AsciiDropsDiacriticsAndMazoviaKeepsForeignBytes) {
+  TTxGlobalClient::SetTranslateType(txttASCII);
+  EXPECT_EQ(Translated("Żółć"_ansi, true), AnsiString("Zolc"));
+  EXPECT_EQ(Translated("Żółć"_ansi, false), "Żółć"_ansi);
+
+  TTxGlobalClient::SetTranslateType(txttMazovia);
+  EXPECT_EQ(Translated(AnsiString("\xA5"), true), AnsiString("\x8F"));
+  EXPECT_EQ(Translated(AnsiString("\x8F"), false), AnsiString("\xA5"));
+  EXPECT_EQ(Translated(AnsiString("\xE9"), false), AnsiString("\xE9"));  // not a Mazovia letter
+}
+
+TEST_F(Translation, NoneWindowsAndUnknownPagesChangeNothing) {
+  const AnsiString all = AllNonZeroBytes();
+  for (const LONG codePage : {LONG{txttNone}, LONG{txttWindows}, LONG{12}, LONG{200}}) {
+    TTxGlobalClient::GetSession()->put_AppServerCodePage(codePage);
+    EXPECT_EQ(Translated(all, true), all);
+    EXPECT_EQ(Translated(all, false), all);
+  }
+}
+
+TEST_F(Translation, TypeIsTheLowByteOfTheServersCodePage) {
+  TTxGlobalClient::GetSession()->put_AppServerCodePage(0x100 + txttLatin2);
+  EXPECT_EQ(TTxGlobalClient::GetTranslateType(), txttLatin2);
+  TTxGlobalClient::SetTranslateType(txttDHN);
+  LONG stored = -1;
+  TTxGlobalClient::GetSession()->get_AppServerCodePage(&stored);
+  EXPECT_EQ(stored, txttDHN);
+}
+
+TEST_F(Translation, IsoMapIsAPermutationWithItsInverseFromTheServer) {
+  TTxGlobalClient::SetTranslateType(txttISO8859);
+  const AnsiString all = AllNonZeroBytes();
+  const AnsiString toServer = Translated(all, true);
+  const std::set<char> distinct(toServer.str().begin(), toServer.str().end());
+  EXPECT_EQ(distinct.size(), 255U);
+  EXPECT_EQ(distinct.count('\0'), 0U);
+  EXPECT_EQ(Translated(toServer, false), all);
+  EXPECT_EQ(Translated(Translated(all, false), true), all);
+
+  // Exactly these 25 bytes change on the way to the server.
+  const std::vector<std::pair<int, int>> changed = {
+      {0x8A, 0xA9}, {0x8C, 0xA6}, {0x8D, 0xAB}, {0x8E, 0xAE}, {0x8F, 0xAC}, {0x9A, 0xB9},
+      {0x9C, 0xB6}, {0x9D, 0xBB}, {0x9E, 0xBE}, {0x9F, 0xBC}, {0xA1, 0xB7}, {0xA5, 0xA1},
+      {0xA6, 0x8C}, {0xA9, 0x8A}, {0xAB, 0x8D}, {0xAC, 0x8F}, {0xAE, 0x8E}, {0xB1, 0x9A},
+      {0xB5, 0x9E}, {0xB6, 0x9C}, {0xB7, 0x9F}, {0xB9, 0xB1}, {0xBB, 0x9D}, {0xBC, 0xA5},
+      {0xBE, 0xB5}};
+  std::string expected = all.str();
+  for (const auto& [from, to] : changed) expected[from - 1] = static_cast<char>(to);
+  EXPECT_EQ(toServer.str(), expected);
+}
+
+TEST_F(Translation, IsoMapAgreesWithTheIso88592Table) {
+  UErrorCode status = U_ZERO_ERROR;
+  UConverter* iso = ucnv_open("ISO-8859-2", &status);
+  ASSERT_TRUE(U_SUCCESS(status));
+  ucnv_setFromUCallBack(iso, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+  TTxGlobalClient::SetTranslateType(txttISO8859);
+  int compared = 0;
+  for (int b = 1; b < 256; ++b) {
+    const char32_t code = Cp1250ToUnicode(static_cast<unsigned char>(b));
+    if (code >= 0x80 && code < 0xA0) continue;  // C1 controls: bytes Windows-1250 leaves undefined
+    const UChar unit = static_cast<UChar>(code);
+    char out[4] = {};
+    status = U_ZERO_ERROR;
+    const int32_t n = ucnv_fromUChars(iso, out, sizeof out, &unit, 1, &status);
+    if (U_FAILURE(status) || n != 1) continue;  // ISO-8859-2 lacks the character
+    ++compared;
+    const char byte[2] = {static_cast<char>(b), 0};
+    EXPECT_EQ(Translated(AnsiString(byte), true), AnsiString(out)) << "byte " << b;
+  }
+  ucnv_close(iso);
+  // ASCII 1..127, the ten letters of 80..9F both pages hold, and 96 - 10 of A0..FF.
+  EXPECT_EQ(compared, 127 + 10 + 86);
+}
+
+TEST_F(Translation, ZeroTerminatedFormStopsAtTheZero) {
+  TTxGlobalClient::SetTranslateType(txttLatin2);
+  unsigned char text[] = {0xA5, 0xB9, 0x00, 0xA5, 0x00};
+  TTxGlobalClient::TranslateString(text, true);
+  EXPECT_EQ(text[0], 0xA4);
+  EXPECT_EQ(text[1], 0xA5);
+  EXPECT_EQ(text[3], 0xA5);
+  TTxGlobalClient::TranslateString(static_cast<unsigned char*>(nullptr), true);
+  AnsiString empty;
+  TTxGlobalClient::TranslateString(empty, true);
+  EXPECT_TRUE(empty.IsEmpty());
 }
 
 }  // namespace
