@@ -1,0 +1,417 @@
+// The XML DOM parser over libxml2. libxml2 objects are owned by smart
+// pointers with their own free functions; a parsed document is shared by
+// the document object and every node handed out from it, so nodes outlive
+// a reload of the document.
+#include "platform/xml/XmlDom.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xpath.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Tx {
+
+const CLSID CLSID_TxXmlDomDocument = "{5B0C93E0-7A4D-4F63-9C1E-2D8A61F04B17}"_guid;
+
+namespace {
+
+constexpr VARIANT_BOOL VariantTrue = -1;
+constexpr VARIANT_BOOL VariantFalse = 0;
+
+constexpr int ParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                             XML_PARSE_IGNORE_ENC | XML_PARSE_NOCDATA;
+
+const char16_t ErrorSource[] = u"TxXml.DOMDocument";
+
+using SharedDoc = std::shared_ptr<xmlDoc>;
+
+struct ParserContextFree {
+  void operator()(xmlParserCtxt* context) const noexcept { xmlFreeParserCtxt(context); }
+};
+struct XPathContextFree {
+  void operator()(xmlXPathContext* context) const noexcept { xmlXPathFreeContext(context); }
+};
+struct XPathObjectFree {
+  void operator()(xmlXPathObject* object) const noexcept { xmlXPathFreeObject(object); }
+};
+struct XmlCharFree {
+  void operator()(xmlChar* text) const noexcept { xmlFree(text); }
+};
+
+HRESULT Failure(HRESULT hr, const char16_t* description) {
+  return SetComError(hr, WideString(description), WideString(ErrorSource));
+}
+
+// Runs a method body, turning a failed allocation into E_OUTOFMEMORY: no
+// exception crosses the interface.
+template <class Body>
+HRESULT Guarded(Body body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return Failure(E_OUTOFMEMORY, u"Out of memory");
+  } catch (...) {
+    return Failure(E_UNEXPECTED, u"Unexpected failure of the XML parser");
+  }
+}
+
+// ---- Control characters ----------------------------------------------------------
+
+// The C0 controls XML 1.0 refuses even as character references.
+constexpr bool IsRefusedControl(unsigned long c) noexcept {
+  return (c >= 0x1 && c <= 0x8) || c == 0xB || c == 0xC || (c >= 0xE && c <= 0x1F);
+}
+
+// U+10FF00 + c stands for control c inside libxml2; in UTF-8 it is
+// F4 8F BC, then 0x80 + c.
+constexpr unsigned char PlaceholderLead[] = {0xF4, 0x8F, 0xBC};
+
+void AppendPlaceholderReference(std::string& out, unsigned long control) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  out += "&#x10FF";
+  out += hex[control >> 4];
+  out += hex[control & 0xF];
+  out += ';';
+}
+
+// Gives the placeholders back as the controls they stand for.
+void RestoreControls(std::string& text) {
+  if (text.find(static_cast<char>(PlaceholderLead[0])) == std::string::npos) return;
+  std::size_t out = 0;
+  for (std::size_t in = 0; in < text.size();) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[in + k]); };
+    if (in + 3 < text.size() && byte(0) == PlaceholderLead[0] && byte(1) == PlaceholderLead[1] &&
+        byte(2) == PlaceholderLead[2] && byte(3) >= 0x81 && byte(3) <= 0x9F) {
+      text[out++] = static_cast<char>(byte(3) - 0x80);
+      in += 4;
+    } else {
+      text[out++] = text[in++];
+    }
+  }
+  text.resize(out);
+}
+
+// ---- Preparing the text for libxml2 ------------------------------------------------
+
+// Copies the reference at in[at] == '&' and returns the position after it;
+// a reference to a refused control becomes a reference to its placeholder.
+std::size_t CopyReference(std::string_view in, std::size_t at, std::string& out) {
+  std::size_t pos = at + 1;
+  if (pos < in.size() && in[pos] == '#') {
+    ++pos;
+    const bool hex = pos < in.size() && in[pos] == 'x';
+    if (hex) ++pos;
+    unsigned long value = 0;
+    std::size_t digits = 0;
+    for (; pos < in.size(); ++pos, ++digits) {
+      const char c = in[pos];
+      int digit;
+      if (c >= '0' && c <= '9') {
+        digit = c - '0';
+      } else if (hex && c >= 'a' && c <= 'f') {
+        digit = c - 'a' + 10;
+      } else if (hex && c >= 'A' && c <= 'F') {
+        digit = c - 'A' + 10;
+      } else {
+        break;
+      }
+      value = value * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+      if (value > 0x10FFFF) value = 0x110000;  // out of range either way; never overflows
+    }
+    if (digits > 0 && pos < in.size() && in[pos] == ';' && IsRefusedControl(value)) {
+      AppendPlaceholderReference(out, value);
+      return pos + 1;
+    }
+  }
+  out += '&';
+  return at + 1;
+}
+
+// Copies the tag starting at in[at] == '<' up to its closing '>' (outside
+// quotes) and returns the position after it; references in quoted attribute
+// values go through CopyReference. A '<' in the middle ends the copy early:
+// the text is malformed and libxml2 will say so.
+std::size_t CopyTag(std::string_view in, std::size_t at, std::string& out) {
+  out += '<';
+  char quote = '\0';
+  std::size_t pos = at + 1;
+  while (pos < in.size()) {
+    const char c = in[pos];
+    if (quote != '\0') {
+      if (c == quote) {
+        quote = '\0';
+      } else if (c == '&') {
+        pos = CopyReference(in, pos, out);
+        continue;
+      }
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      out += c;
+      return pos + 1;
+    } else if (c == '<') {
+      return pos;
+    }
+    out += c;
+    ++pos;
+  }
+  return pos;
+}
+
+// The text libxml2 parses: the references to refused controls rewritten
+// (outside comments, CDATA sections and processing instructions, where
+// nothing is a reference). False for a text with a document type
+// declaration (or any other "<!" markup declaration), which is refused.
+bool PrepareText(std::string_view in, std::string& out) {
+  out.clear();
+  out.reserve(in.size());
+  std::size_t pos = 0;
+  const auto copyThrough = [&](std::string_view terminator, std::size_t searchFrom) {
+    std::size_t end = in.find(terminator, searchFrom);
+    end = end == std::string_view::npos ? in.size() : end + terminator.size();
+    out.append(in.substr(pos, end - pos));
+    pos = end;
+  };
+  while (pos < in.size()) {
+    const std::string_view rest = in.substr(pos);
+    if (rest[0] == '<') {
+      if (rest.starts_with("<!--")) {
+        copyThrough("-->", pos + 4);
+      } else if (rest.starts_with("<![CDATA[")) {
+        copyThrough("]]>", pos + 9);
+      } else if (rest.starts_with("<?")) {
+        copyThrough("?>", pos + 2);
+      } else if (rest.starts_with("<!")) {
+        return false;
+      } else {
+        pos = CopyTag(in, pos, out);
+      }
+    } else if (rest[0] == '&') {
+      pos = CopyReference(in, pos, out);
+    } else {
+      const std::size_t next = rest.find_first_of("<&");
+      const std::size_t length = next == std::string_view::npos ? rest.size() : next;
+      out.append(rest.substr(0, length));
+      pos += length;
+    }
+  }
+  return true;
+}
+
+// The parsed document, or nullptr when the text is not acceptable XML.
+SharedDoc ParseDocument(const WideString& xml) {
+  std::string text;
+  if (!PrepareText(WideToUtf8(xml), text)) return nullptr;
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
+
+  const std::unique_ptr<xmlParserCtxt, ParserContextFree> context(xmlNewParserCtxt());
+  if (!context) throw std::bad_alloc();
+  SharedDoc doc(xmlCtxtReadMemory(context.get(), text.data(), static_cast<int>(text.size()),
+                                  nullptr, nullptr, ParseOptions),
+                xmlFreeDoc);
+  if (!doc || !context->wellFormed) return nullptr;
+  if (doc->intSubset != nullptr || doc->extSubset != nullptr) return nullptr;
+  if (xmlDocGetRootElement(doc.get()) == nullptr) return nullptr;
+  return doc;
+}
+
+// ---- Node behaviour shared by nodes and the document ---------------------------------
+
+void SilentXPathError(void*, xmlError*) {}
+
+WideString NodeText(xmlNode* node) {
+  const std::unique_ptr<xmlChar, XmlCharFree> content(xmlNodeGetContent(node));
+  if (!content) return WideString();
+  std::string text(reinterpret_cast<const char*>(content.get()));
+  RestoreControls(text);
+  return Utf8ToWide(text);
+}
+
+// The nodes Query selects from node; false when it is not a valid
+// expression that gives nodes.
+bool SelectNodes(const SharedDoc& doc, xmlNode* node, const WideString& query,
+                 std::vector<xmlNode*>& nodes) {
+  const std::unique_ptr<xmlXPathContext, XPathContextFree> context(xmlXPathNewContext(doc.get()));
+  if (!context) throw std::bad_alloc();
+  context->node = node;
+  context->error = SilentXPathError;
+  const std::string expression = WideToUtf8(query);
+  if (expression.find('\0') != std::string::npos) return false;
+  const std::unique_ptr<xmlXPathObject, XPathObjectFree> result(
+      xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(expression.c_str()), context.get()));
+  if (!result || result->type != XPATH_NODESET) return false;
+  if (result->nodesetval == nullptr) return true;
+  nodes.reserve(static_cast<std::size_t>(result->nodesetval->nodeNr));
+  for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
+    xmlNode* found = result->nodesetval->nodeTab[i];
+    // Namespace nodes of a node set are copies that die with the result.
+    if (found != nullptr && found->type != XML_NAMESPACE_DECL) nodes.push_back(found);
+  }
+  return true;
+}
+
+// ---- Objects ----------------------------------------------------------------------
+
+template <class Interface, class Object, class... Args>
+HRESULT Create(Interface** out, Args&&... args) {
+  auto* object = new Object(std::forward<Args>(args)...);
+  *out = object;
+  object->AddRef();
+  return S_OK;
+}
+
+class TXmlDomNodeObject final : public TComObject<IXmlDomNode> {
+ public:
+  TXmlDomNodeObject(SharedDoc doc, xmlNode* node) : FDoc(std::move(doc)), FNode(node) {}
+
+  HRESULT get_attributes(IXmlDomNamedNodeMap** AttributeMap) override;
+  HRESULT get_text(WideString* Text) override {
+    if (Text == nullptr) return E_POINTER;
+    return Guarded([&] {
+      *Text = NodeText(FNode);
+      return S_OK;
+    });
+  }
+  HRESULT selectNodes(const WideString& QueryString, IXmlDomNodeList** ResultList) override;
+
+ private:
+  SharedDoc FDoc;
+  xmlNode* FNode;
+};
+
+class TXmlDomNodeListObject final : public TComObject<IXmlDomNodeList> {
+ public:
+  TXmlDomNodeListObject(SharedDoc doc, std::vector<xmlNode*> nodes)
+      : FDoc(std::move(doc)), FNodes(std::move(nodes)) {}
+
+  HRESULT get_length(LONG* ListLength) override {
+    if (ListLength == nullptr) return E_POINTER;
+    *ListLength = FNodes.size() > static_cast<std::size_t>(INT32_MAX)
+                      ? INT32_MAX
+                      : static_cast<LONG>(FNodes.size());
+    return S_OK;
+  }
+  HRESULT get_item(LONG Index, IXmlDomNode** ListItem) override {
+    if (ListItem == nullptr) return E_POINTER;
+    *ListItem = nullptr;
+    if (Index < 0 || static_cast<std::size_t>(Index) >= FNodes.size()) return S_FALSE;
+    return Guarded([&] {
+      return Create<IXmlDomNode, TXmlDomNodeObject>(ListItem, FDoc,
+                                                    FNodes[static_cast<std::size_t>(Index)]);
+    });
+  }
+
+ private:
+  SharedDoc FDoc;
+  std::vector<xmlNode*> FNodes;
+};
+
+class TXmlDomAttributeMapObject final : public TComObject<IXmlDomNamedNodeMap> {
+ public:
+  TXmlDomAttributeMapObject(SharedDoc doc, xmlNode* element)
+      : FDoc(std::move(doc)), FElement(element) {}
+
+  HRESULT getNamedItem(const WideString& Name, IXmlDomNode** NamedItem) override {
+    if (NamedItem == nullptr) return E_POINTER;
+    *NamedItem = nullptr;
+    return Guarded([&] {
+      const std::string name = WideToUtf8(Name);
+      if (name.find('\0') != std::string::npos) return S_FALSE;
+      xmlAttr* attribute =
+          xmlHasNsProp(FElement, reinterpret_cast<const xmlChar*>(name.c_str()), nullptr);
+      // Without a DTD there are no defaulted attributes: only real ones count.
+      if (attribute == nullptr || attribute->type != XML_ATTRIBUTE_NODE) return S_FALSE;
+      return Create<IXmlDomNode, TXmlDomNodeObject>(NamedItem, FDoc,
+                                                    reinterpret_cast<xmlNode*>(attribute));
+    });
+  }
+
+ private:
+  SharedDoc FDoc;
+  xmlNode* FElement;
+};
+
+HRESULT AttributesOf(const SharedDoc& doc, xmlNode* node, IXmlDomNamedNodeMap** AttributeMap) {
+  if (AttributeMap == nullptr) return E_POINTER;
+  *AttributeMap = nullptr;
+  if (node == nullptr || node->type != XML_ELEMENT_NODE) return S_FALSE;
+  return Guarded([&] {
+    return Create<IXmlDomNamedNodeMap, TXmlDomAttributeMapObject>(AttributeMap, doc, node);
+  });
+}
+
+HRESULT SelectFrom(const SharedDoc& doc, xmlNode* node, const WideString& query,
+                   IXmlDomNodeList** ResultList) {
+  if (ResultList == nullptr) return E_POINTER;
+  *ResultList = nullptr;
+  return Guarded([&] {
+    std::vector<xmlNode*> nodes;
+    if (doc && !SelectNodes(doc, node, query, nodes)) {
+      return Failure(E_INVALIDARG, u"The XPath expression is not valid or does not select nodes");
+    }
+    return Create<IXmlDomNodeList, TXmlDomNodeListObject>(ResultList, doc, std::move(nodes));
+  });
+}
+
+HRESULT TXmlDomNodeObject::get_attributes(IXmlDomNamedNodeMap** AttributeMap) {
+  return AttributesOf(FDoc, FNode, AttributeMap);
+}
+
+HRESULT TXmlDomNodeObject::selectNodes(const WideString& QueryString,
+                                       IXmlDomNodeList** ResultList) {
+  return SelectFrom(FDoc, FNode, QueryString, ResultList);
+}
+
+class TXmlDomDocumentObject final : public TComObject<IXmlDomDocument> {
+ public:
+  HRESULT get_attributes(IXmlDomNamedNodeMap** AttributeMap) override {
+    return AttributesOf(FDoc, nullptr, AttributeMap);
+  }
+  HRESULT get_text(WideString* Text) override {
+    if (Text == nullptr) return E_POINTER;
+    return Guarded([&] {
+      *Text = FDoc ? NodeText(reinterpret_cast<xmlNode*>(FDoc.get())) : WideString();
+      return S_OK;
+    });
+  }
+  HRESULT selectNodes(const WideString& QueryString, IXmlDomNodeList** ResultList) override {
+    return SelectFrom(FDoc, reinterpret_cast<xmlNode*>(FDoc.get()), QueryString, ResultList);
+  }
+
+  HRESULT put_async(VARIANT_BOOL) override { return S_OK; }
+  HRESULT put_resolveExternals(VARIANT_BOOL) override { return S_OK; }
+  HRESULT loadXML(const WideString& Xml, VARIANT_BOOL* IsSuccessful) override {
+    if (IsSuccessful == nullptr) return E_POINTER;
+    *IsSuccessful = VariantFalse;
+    FDoc.reset();
+    return Guarded([&] {
+      FDoc = ParseDocument(Xml);
+      if (!FDoc) return S_FALSE;
+      *IsSuccessful = VariantTrue;
+      return S_OK;
+    });
+  }
+
+ private:
+  SharedDoc FDoc;
+};
+
+// The registration made when the program starts.
+[[maybe_unused]] const DWORD StartupRegistration = RegisterXmlDomParser();
+
+}  // namespace
+
+DWORD RegisterXmlDomParser() {
+  xmlInitParser();
+  return RegisterComClass(CLSID_TxXmlDomDocument, TxXmlDomDocumentProgID, CLSCTX_INPROC_SERVER,
+                          ComClassFactory<TXmlDomDocumentObject>());
+}
+
+}  // namespace Tx
