@@ -479,7 +479,8 @@ bool Block::AppendWithDefaults(FLDID32 id, std::uint64_t defaults, const void* v
     const StableValue stable(base_, Header().size, value, length);
     if (!MakeRoom(total)) return false;
     std::vector<std::uint32_t>& offsets = index_->fields[id];
-    offsets.reserve(offsets.size() + static_cast<std::size_t>(defaults) + 1);
+    const std::size_t needed = offsets.size() + static_cast<std::size_t>(defaults) + 1;
+    if (offsets.capacity() < needed) offsets.reserve(std::max(needed, 2 * offsets.capacity()));
     BlockHeader& header = Header();
     for (std::uint64_t i = 0; i <= defaults; ++i) {
       const bool last = i == defaults;
