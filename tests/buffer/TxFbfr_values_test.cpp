@@ -118,8 +118,8 @@ TEST_F(TypedValues, DateFieldsShiftByOneDay) {
   EXPECT_TRUE(buffer.GetValues(kLong, 0) == Variant(2));
   buffer.SetValues(kLong, 1, Variant(2));
   EXPECT_EQ(Stored<long>(buffer, kLong, 1), 1);
-  buffer.SetValues(kLong, 2, Variant(EncodeDate(2004, 2, 29) + EncodeTime(23, 0, 0, 0)));
-  EXPECT_TRUE(buffer.GetValues(kLong, 2) == Variant(static_cast<int>(EncodeDate(2004, 2, 29)) + 1));
+  buffer.SetValues(kLong, 2, Variant(TDateTime(EncodeDate(2004, 2, 29) + EncodeTime(23, 0, 0, 0))));
+  EXPECT_TRUE(buffer.GetValues(kLong, 2) == Variant(static_cast<int>(EncodeDate(2004, 2, 29))));
   buffer.SetValues(kLong, 3, Null());  // no shift for null
   EXPECT_EQ(Stored<long>(buffer, kLong, 3), -2147483648L);
 }
@@ -138,7 +138,7 @@ TEST_F(TypedValues, TimeFieldsStoreANegativeFraction) {
 
 TEST_F(TypedValues, DateTimeFieldsHoldTheTwentyThreeCharacterText) {
   Declare(kString, txlftDateTime);
-  buffer.SetValues(kString, 0, Variant(EncodeDate(2004, 2, 29) + EncodeTime(13, 5, 7, 9)));
+  buffer.SetValues(kString, 0, Variant(TDateTime(EncodeDate(2004, 2, 29) + EncodeTime(13, 5, 7, 9))));
   EXPECT_STREQ(Fvals32(buffer.GetFbfrP(), kString, 0), "2004-02-29 13:05:07.009");
   EXPECT_TRUE(buffer.GetValues(kString, 0) == Variant("2004-02-29 13:05:07.009"));
   buffer.SetValues(kString, 1, Variant("dowolny tekst"));
