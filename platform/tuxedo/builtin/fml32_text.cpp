@@ -248,6 +248,13 @@ bool AllDigits(std::string_view text) noexcept {
   return true;
 }
 
+// Names never hold spaces; "+ NAME" reads as "+NAME".
+std::string_view TrimSpaces(std::string_view text) noexcept {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
 // A field named in the text: "((FLDID32)<id>)", a plain id, or a name from
 // the field tables. BADFLDID when unknown or not a storable field.
 FLDID32 ResolveField(std::string_view name) {
@@ -278,7 +285,7 @@ int ApplyLine(FBFR32* fbfr, std::string_view line, std::string& stored) {
   }
   const std::size_t tab = line.find('\t');
   if (tab == std::string_view::npos) return FSYNTAX;
-  const FLDID32 id = ResolveField(line.substr(0, tab));
+  const FLDID32 id = ResolveField(TrimSpaces(line.substr(0, tab)));
   if (id == BADFLDID) return FBADNAME;
   const std::string_view text = line.substr(tab + 1);
   const int type = TypeOf(id);
@@ -287,7 +294,7 @@ int ApplyLine(FBFR32* fbfr, std::string_view line, std::string& stored) {
     case '-':
       return Fdel32(fbfr, id, 0) == 1 ? 0 : Ferror32;
     case '=': {
-      const FLDID32 source = ResolveField(text);
+      const FLDID32 source = ResolveField(TrimSpaces(text));
       if (source == BADFLDID) return FBADNAME;
       FLDLEN32 length = 0;
       const char* value = Ffind32(fbfr, source, 0, &length);

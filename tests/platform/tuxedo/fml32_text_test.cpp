@@ -171,7 +171,7 @@ TEST_F(Fml32Text, FlagsChangeDeleteAndAssign) {
                  "ACC_ID\t7\n"
                  "# a comment line\n"
                  "+ACC_NAME\tchanged\n"
-                 "+ACC_COUNT\t12\n"
+                 "+ ACC_COUNT \t12\n"
                  "-ACC_ID\tignored\n"
                  "=ADDR_CITY\tACC_NAME\n"
                  "=ACC_RATE\tACC_COUNT\n"
