@@ -13,6 +13,7 @@
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Dialogs.h"
 #include "platform/framework/HostPath.h"
+#include "platform/session/TuxSessionWrapper.h"
 
 namespace Tx {
 namespace {
@@ -404,6 +405,130 @@ void TTxGlobalClient::UnloadFieldTables() {
   Fidnm_unload32();
   if (Ferror32 != 0) {
     CheckFerror(OpLabel("Wyładowanie tabeli pól Tuxedo (identyfikator->nazwa)"_ansi), NoFieldId);
+  }
+}
+
+// ---- TTxClient ----------------------------------------------------------------------------
+
+TTxClient::TTxClient(TComponent* AOwner)
+    : TComponent(AOwner), FSession(std::make_unique<TTuxSession>(nullptr)) {
+  FSession->OnBroadcast = TTuxSessionBroadcastEvent(this, &TTxClient::HandleBroadcast);
+  SetTpTimeOut(0);
+  SetAuthenticate(txakNone);
+  SetUseRouter(false);
+}
+
+TTxClient::~TTxClient() = default;
+
+bool TTxClient::IsTranslateTypeStored() { return GetTranslateType() != DefaultTranslateType; }
+
+int TTxClient::GetTpTimeOut() const { return TTxGlobalClient::GetTpTimeOut(); }
+void TTxClient::SetTpTimeOut(int Value) { TTxGlobalClient::SetTpTimeOut(Value); }
+
+bool TTxClient::GetConnected() { return FSession->GetConnected(); }
+
+void TTxClient::SetConnected(bool Value) {
+  const TComponentState state = ComponentState();
+  if (state.Contains(csLoading) || state.Contains(csReading)) {
+    FStreamedConnected = Value;
+    return;
+  }
+  try {
+    if (Value) {
+      TTxGlobalClient::Connect();
+    } else {
+      TTxGlobalClient::Terminate();
+    }
+  } catch (const Exception& e) {
+    throw EPropertyError(e.Message);
+  }
+}
+
+TTxAuthKind TTxClient::GetAuthenticate() {
+  return static_cast<TTxAuthKind>(FSession->GetAuthKind());
+}
+void TTxClient::SetAuthenticate(TTxAuthKind Value) {
+  FSession->SetAuthKind(static_cast<TxAuthKind>(Value));
+}
+
+bool TTxClient::GetUseRouter() { return FSession->GetUseRouter(); }
+void TTxClient::SetUseRouter(bool Value) { FSession->SetUseRouter(Value); }
+
+AnsiString TTxClient::GetClientName() { return AnsiString(FSession->GetClientName()); }
+void TTxClient::SetClientName(const AnsiString& Value) { FSession->SetClientName(WideString(Value)); }
+AnsiString TTxClient::GetUserName() { return AnsiString(FSession->GetUserName()); }
+void TTxClient::SetUserName(const AnsiString& Value) { FSession->SetUserName(WideString(Value)); }
+AnsiString TTxClient::GetPasswd() { return AnsiString(FSession->GetPasswd()); }
+void TTxClient::SetPasswd(const AnsiString& Value) { FSession->SetPasswd(WideString(Value)); }
+AnsiString TTxClient::GetData() { return AnsiString(FSession->Getdata()); }
+void TTxClient::SetData(const AnsiString& Value) { FSession->Setdata(WideString(Value)); }
+AnsiString TTxClient::GetQuorAppCode() { return AnsiString(FSession->GetQuorAppCode()); }
+void TTxClient::SetQuorAppCode(const AnsiString& Value) { FSession->SetQuorAppCode(WideString(Value)); }
+AnsiString TTxClient::GetQuorAppLabel() { return AnsiString(FSession->GetQuorAppLabel()); }
+void TTxClient::SetQuorAppLabel(const AnsiString& Value) {
+  FSession->SetQuorAppLabel(WideString(Value));
+}
+AnsiString TTxClient::GetQuorAppVersion() { return AnsiString(FSession->GetQuorAppVersion()); }
+void TTxClient::SetQuorAppVersion(const AnsiString& Value) {
+  FSession->SetQuorAppVersion(WideString(Value));
+}
+AnsiString TTxClient::GetQuorAuthDll() { return AnsiString(FSession->GetQuorAuthDLL()); }
+void TTxClient::SetQuorAuthDll(const AnsiString& Value) { FSession->SetQuorAuthDLL(WideString(Value)); }
+int TTxClient::GetQuorLoginFlags() { return FSession->GetQuorLoginFlags(); }
+void TTxClient::SetQuorLoginFlags(int Value) { FSession->SetQuorLoginFlags(Value); }
+AnsiString TTxClient::GetQuorInfoLogin() { return AnsiString(FSession->GetQuorInfoLogin()); }
+AnsiString TTxClient::GetQuorInfoUnit() { return AnsiString(FSession->GetQuorInfoUnit()); }
+AnsiString TTxClient::GetQuorInfoRole() { return AnsiString(FSession->GetQuorInfoRole()); }
+int TTxClient::GetQuorInfoAppKey() { return FSession->GetQuorInfoAppKey(); }
+int TTxClient::GetQuorLoginResult() { return FSession->GetQuorLoginResult(); }
+
+TTxTranslateType TTxClient::GetTranslateType() { return TTxGlobalClient::GetTranslateType(); }
+void TTxClient::SetTranslateType(TTxTranslateType Value) { TTxGlobalClient::SetTranslateType(Value); }
+
+TNotifyEvent TTxClient::GetOnConnect() const { return FSession->OnConnect; }
+void TTxClient::SetOnConnect(TNotifyEvent Value) { FSession->OnConnect = Value; }
+TNotifyEvent TTxClient::GetAfterConnect() const { return FSession->OnAfterConnect; }
+void TTxClient::SetAfterConnect(TNotifyEvent Value) { FSession->OnAfterConnect = Value; }
+
+AnsiString TTxClient::GetEnvSection() { return TTxGlobalClient::GetEnvSection(); }
+void TTxClient::SetEnvSection(const AnsiString& Value) { TTxGlobalClient::SetEnvSection(Value); }
+
+void TTxClient::UserLog(const AnsiString& Pattern, const TVarRec* Args, int High) {
+  TTxGlobalClient::UserLog(Pattern, Args, High);
+}
+void TTxClient::ReadEnv(const AnsiString& FileName) { TTxGlobalClient::ReadEnv(FileName); }
+void TTxClient::UnloadFieldTables() { TTxGlobalClient::UnloadFieldTables(); }
+void TTxClient::Connect() { TTxGlobalClient::Connect(); }
+void TTxClient::Terminate() { TTxGlobalClient::Terminate(); }
+void TTxClient::BeginTransaction() { TTxGlobalClient::BeginTransaction(); }
+void TTxClient::CommitTransaction() { TTxGlobalClient::CommitTransaction(); }
+void TTxClient::AbortTransaction() { TTxGlobalClient::AbortTransaction(); }
+bool TTxClient::IsTransaction() { return TTxGlobalClient::IsTransaction(); }
+int TTxClient::ArdoCheckName(const AnsiString& Name) { return TTxGlobalClient::ArdoCheckName(Name); }
+
+int TTxClient::CheckUnsol() {
+  FSession->CheckUnsol();
+  return 0;
+}
+
+void TTxClient::HandleBroadcast(TObject* /*Sender*/, char16_t* Data, long Len, long Flags) {
+  if (!FOnBroadcast) return;
+  // A buffer of the handler's own, zero-terminated even when empty.
+  std::string text = Data != nullptr ? AnsiString(WideString(Data)).str() : std::string();
+  FOnBroadcast(this, text.data(), Len, Flags);
+}
+
+void TTxClient::Loaded() {
+  TComponent::Loaded();
+  try {
+    if (FStreamedConnected) {
+      TTxGlobalClient::Connect();
+    } else {
+      TTxGlobalClient::Terminate();
+    }
+  } catch (const Exception& e) {
+    if (!ComponentState().Contains(csDesigning)) throw Exception(e.Message);
+    Application->MessageBox(e.Message, "Error", MB_OK | MB_ICONERROR);
   }
 }
 

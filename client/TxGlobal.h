@@ -9,9 +9,12 @@
 // clears) the error variables it reports.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 
 #include "platform/framework/AnsiString.h"
+#include "platform/framework/Classes.h"
 #include "platform/framework/Exceptions.h"
 #include "platform/framework/Format.h"
 #include "platform/session/TuxSession.h"
@@ -205,6 +208,134 @@ class TTxGlobalClient {
   // The server's AppServerCodePage (its low byte as the type).
   static void SetTranslateType(TTxTranslateType value);
   static TTxTranslateType GetTranslateType();
+};
+
+// How the session server joins the domain; passed to its AuthKind as the
+// same number.
+enum TTxAuthKind : unsigned char {
+  txakNone,    // no credentials
+  txakTPINIT,  // the identity of a TPINIT (ClientName, UserName, Passwd, Data)
+  txakQuor,    // the TPINIT join, then the domain's login service
+};
+
+// OnBroadcast(Sender, data, len, flags): the message as Windows-1250 text
+// (never nullptr; "" for a message without data), its length and flags as
+// the middleware gave them. The text is valid while the handler runs.
+using TTxBroadcastEvent = TClosure<void(TObject* Sender, char* Data, long Len, long Flags)>;
+
+class TTuxSession;
+
+// The component through which an application configures and opens the
+// connection, on a form or in code. It keeps almost nothing itself: the
+// identity, authentication and routing settings are the session server's
+// (reached through a TTuxSession wrapper that each TTxClient owns), the
+// time-out, translation type and environment section are TTxGlobalClient's.
+// Several TTxClient objects therefore show the same settings and the same
+// connection.
+//
+// Failures of the forwarding members are those of TTxGlobalClient,
+// unchanged. Setting Connected turns them into EPropertyError with the same
+// message; Loaded shows them in a message box at design time and raises
+// them as Exception at run time. Failing reads of server properties go
+// through the COM check dialog (TuxSessionWrapper.h).
+class TTxClient : public TComponent {
+ public:
+  // Creates the wrapper (linking it to the session server at once, also at
+  // design time) and sets TpTimeOut 0, Authenticate txakNone and UseRouter
+  // false. EOleSysError when the session server class cannot be created.
+  explicit TTxClient(TComponent* AOwner);
+  // Frees the wrapper; the middleware session stays as it is.
+  ~TTxClient() override;
+
+  // The published properties in the order a form file holds them.
+  static constexpr std::array<const char*, 23> PublishedProperties = {
+      "TpTimeOut",      "Connected",      "Authenticate",   "UseRouter",     "ClientName",
+      "UserName",       "Passwd",         "Data",           "QuorAppCode",   "QuorAppLabel",
+      "QuorAppVersion", "QuorAuthDll",    "QuorLoginFlags", "QuorInfoLogin", "QuorInfoUnit",
+      "QuorInfoRole",   "QuorInfoAppKey", "QuorLoginResult", "TranslateType", "OnConnect",
+      "AfterConnect",   "OnBroadcast",    "EnvSection"};
+  // The declared default of TranslateType; a value equal to it is not
+  // written to a form file, so loading the form keeps the server's page.
+  static constexpr TTxTranslateType DefaultTranslateType = txttNone;
+  bool IsTranslateTypeStored();
+
+  // ---- Published properties ----
+  int GetTpTimeOut() const;
+  void SetTpTimeOut(int Value);
+  // The server's Connected; never connects by itself.
+  bool GetConnected();
+  // While the component is being read from a form, only remembered (and
+  // applied by Loaded); otherwise TTxGlobalClient::Connect() for true and
+  // Terminate() for false, with failures raised as EPropertyError.
+  void SetConnected(bool Value);
+  TTxAuthKind GetAuthenticate();
+  void SetAuthenticate(TTxAuthKind Value);
+  bool GetUseRouter();
+  void SetUseRouter(bool Value);
+  AnsiString GetClientName();
+  void SetClientName(const AnsiString& Value);
+  AnsiString GetUserName();
+  void SetUserName(const AnsiString& Value);
+  AnsiString GetPasswd();
+  void SetPasswd(const AnsiString& Value);
+  AnsiString GetData();
+  void SetData(const AnsiString& Value);
+  AnsiString GetQuorAppCode();
+  void SetQuorAppCode(const AnsiString& Value);
+  AnsiString GetQuorAppLabel();
+  void SetQuorAppLabel(const AnsiString& Value);
+  AnsiString GetQuorAppVersion();
+  void SetQuorAppVersion(const AnsiString& Value);
+  AnsiString GetQuorAuthDll();
+  void SetQuorAuthDll(const AnsiString& Value);
+  int GetQuorLoginFlags();
+  void SetQuorLoginFlags(int Value);
+  AnsiString GetQuorInfoLogin();
+  AnsiString GetQuorInfoUnit();
+  AnsiString GetQuorInfoRole();
+  int GetQuorInfoAppKey();
+  int GetQuorLoginResult();
+  TTxTranslateType GetTranslateType();
+  void SetTranslateType(TTxTranslateType Value);
+  // OnConnect and AfterConnect live in the wrapper, which raises them with
+  // itself as Sender.
+  TNotifyEvent GetOnConnect() const;
+  void SetOnConnect(TNotifyEvent Value);
+  TNotifyEvent GetAfterConnect() const;
+  void SetAfterConnect(TNotifyEvent Value);
+  TTxBroadcastEvent GetOnBroadcast() const { return FOnBroadcast; }
+  void SetOnBroadcast(TTxBroadcastEvent Value) { FOnBroadcast = Value; }
+  AnsiString GetEnvSection();
+  void SetEnvSection(const AnsiString& Value);
+
+  // ---- Forwarded to TTxGlobalClient ----
+  void UserLog(const AnsiString& Pattern, const TVarRec* Args, int High);
+  void ReadEnv(const AnsiString& FileName);
+  void UnloadFieldTables();
+  void Connect();
+  void Terminate();
+  void BeginTransaction();
+  void CommitTransaction();
+  void AbortTransaction();
+  bool IsTransaction();
+  int ArdoCheckName(const AnsiString& Name);
+
+  // Asks the server to deliver waiting broadcasts (through OnBroadcast,
+  // while it runs); always returns 0.
+  int CheckUnsol();
+  // The wrapper's OnBroadcast handler: calls OnBroadcast, when set, with
+  // this component as Sender and the text in Windows-1250.
+  void HandleBroadcast(TObject* Sender, char16_t* Data, long Len, long Flags);
+
+  // Applies the Connected value read from the form: Connect() or
+  // Terminate(). A failure is shown in a message box ("Error") at design
+  // time and raised as Exception at run time.
+  void Loaded() override;
+
+ private:
+  bool FStreamedConnected = false;
+  std::unique_ptr<TTuxSession> FSession;
+  TTxBroadcastEvent FOnBroadcast;
 };
 
 }  // namespace Tx

@@ -167,7 +167,7 @@ class TFerrorKeeper {
 
 bool AddString(FBFR32* fbfr, FLDID32 field, const WideString& value) {
   const AnsiString text(value);
-  return Fchg32(fbfr, field, 0, const_cast<char*>(text.c_str()), 0) == 0;
+  return Fchg32(fbfr, field, 0, const_cast<char*>(text.c_str()), 0) != -1;
 }
 
 TTpBuffer MakeLoginRequest(const TSettings& settings) {
@@ -187,7 +187,7 @@ TTpBuffer MakeLoginRequest(const TSettings& settings) {
                       AddString(fbfr, QL_APPLABEL, settings.AppLabel) &&
                       AddString(fbfr, QL_APPVERSION, settings.AppVersion) &&
                       AddString(fbfr, QL_AUTHDLL, settings.AuthDll) &&
-                      Fchg32(fbfr, QL_FLAGS, 0, reinterpret_cast<char*>(&flags), 0) == 0;
+                      Fchg32(fbfr, QL_FLAGS, 0, reinterpret_cast<char*>(&flags), 0) != -1;
   if (!filled) request.reset();
   return request;
 }
