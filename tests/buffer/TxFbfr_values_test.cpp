@@ -288,6 +288,32 @@ TEST_F(TypedValues, AppendValuesCopiesEveryOccurrenceInOrder) {
   EXPECT_EQ(third.OccCount(kLong), 1);
 }
 
+TEST_F(TypedValues, StringsTravelInTheServersCodePage) {
+  struct Case {
+    TTxTranslateType type;
+    const char* storedBytes;  // "Żółć Śź" as the server keeps it
+    bool readsBack;           // reading converts back to the same text
+  };
+  const Case cases[] = {
+      {txttMazovia, "\xA1\xA2\x92\x8D \x98\xA6", true},
+      {txttLatin2, "\xBD\xA2\x88\x86 \x97\xAB", true},
+      {txttISO8859, "\xAF\xF3\xB3\xE6 \xA6\xBC", true},
+      {txttWindows, "\xAF\xF3\xB3\xE6 \x8C\x9F", true},
+      {txttNone, "\xAF\xF3\xB3\xE6 \x8C\x9F", true},
+      {txttASCII, "Zolc Sz", false},
+  };
+  const AnsiString text = "Żółć Śź"_ansi;
+  for (const Case& c : cases) {
+    TTxGlobalClient::SetTranslateType(c.type);
+    buffer.SetValues(kString, 0, Variant(text));
+    buffer.SetValues(kCarray, 0, Variant(text));
+    EXPECT_STREQ(Fvals32(buffer.GetFbfrP(), kString, 0), c.storedBytes) << int(c.type);
+    const Variant read = buffer.GetValues(kString, 0);
+    EXPECT_EQ(read.AsString(), c.readsBack ? text : AnsiString(c.storedBytes)) << int(c.type);
+    EXPECT_EQ(buffer.GetValues(kCarray, 0).AsString(), text);  // carrays are bytes
+  }
+}
+
 TEST_F(TypedValues, NamesResolveBeforeTheBufferIsTouched) {
   TTxFbfrFldDef* def = Declare(kString);
   def->SetTxFldName("Nazwisko");
