@@ -1,1 +1,408 @@
-// Unit placeholder: filled in as the unit is built.
+#include "xml/TxFMLXML.h"
+
+#include <locale.h>
+#include <stdlib.h>
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "platform/framework/Com.h"
+#include "platform/xml/XmlDom.h"
+
+namespace Tx {
+namespace {
+
+// ---- Writing ---------------------------------------------------------------------
+
+constexpr std::string_view DocumentHeader =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<FML32>";
+constexpr std::string_view DocumentFooter = "</FML32>\n";
+
+constexpr unsigned char UndefinedCp1250[] = {0x81, 0x83, 0x88, 0x90, 0x98};
+
+// The text each byte is written as; an empty entry means the byte itself.
+class EscapeTable {
+ public:
+  EscapeTable() {
+    for (int b = 0; b < 256; ++b) {
+      const auto byte = static_cast<unsigned char>(b);
+      char32_t codePoint = 0;
+      if (b < 32 || b == '&' || b == '<' || b == '>') {
+        codePoint = byte;
+      } else if (b >= 128) {
+        codePoint = Cp1250ToUnicode(byte);
+        for (const unsigned char undefined : UndefinedCp1250)
+          if (byte == undefined) codePoint = U' ';
+      } else {
+        continue;
+      }
+      char text[16];
+      const int length =
+          std::snprintf(text, sizeof text, "&#x%x;", static_cast<unsigned>(codePoint));
+      FEntries[byte].assign(text, static_cast<std::size_t>(length));
+    }
+  }
+  const std::string& operator[](unsigned char byte) const { return FEntries[byte]; }
+
+ private:
+  std::array<std::string, 256> FEntries;
+};
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  static const EscapeTable table;
+  std::size_t plainFrom = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::string& escaped = table[static_cast<unsigned char>(text[i])];
+    if (escaped.empty()) continue;
+    out.append(text.substr(plainFrom, i - plainFrom));
+    out += escaped;
+    plainFrom = i + 1;
+  }
+  out.append(text.substr(plainFrom));
+}
+
+constexpr char Base64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+void AppendBase64(std::string& out, const unsigned char* bytes, std::size_t length) {
+  const std::size_t start = out.size();
+  out.resize(start + (length + 2) / 3 * 4);
+  char* p = out.data() + start;
+  std::size_t i = 0;
+  for (; i + 3 <= length; i += 3) {
+    const std::uint32_t group = (std::uint32_t{bytes[i]} << 16) |
+                                (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    *p++ = Base64Alphabet[(group >> 18) & 63];
+    *p++ = Base64Alphabet[(group >> 12) & 63];
+    *p++ = Base64Alphabet[(group >> 6) & 63];
+    *p++ = Base64Alphabet[group & 63];
+  }
+  if (i < length) {
+    const bool two = i + 1 < length;
+    const std::uint32_t group =
+        (std::uint32_t{bytes[i]} << 16) | (two ? std::uint32_t{bytes[i + 1]} << 8 : 0);
+    *p++ = Base64Alphabet[(group >> 18) & 63];
+    *p++ = Base64Alphabet[(group >> 12) & 63];
+    *p++ = two ? Base64Alphabet[(group >> 6) & 63] : '=';
+    *p++ = '=';
+  }
+}
+
+// printf's "%f", independent of the C library's locale.
+void AppendFixed(std::string& out, double value) {
+  char text[400];  // DBL_MAX has 309 integer digits
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
+  out.append(text, result.ptr);
+}
+
+void AppendInteger(std::string& out, long long value) {
+  char text[24];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  out.append(text, result.ptr);
+}
+
+bool IsDateField(TTxFbfr& fbfr, FLDID32 id) {
+  const TTxFbfrFldDef* def = fbfr.GetFldDefs()->FindFldDefById(id);
+  return def != nullptr && def->GetLogicalType() == txlftDate;
+}
+
+void CheckRead(FLDID32 id) {
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
+}
+
+// A value read without a contract, as a variant (Null for the null values).
+Variant RawValue(FBFR32* buffer, FLDID32 id, FLDOCC32 occ) {
+  switch (Fldtype32(id)) {
+    case FLD_SHORT:
+    case FLD_LONG: {
+      const long value = Fvall32(buffer, id, occ);
+      CheckRead(id);
+      const long null = Fldtype32(id) == FLD_SHORT ? -32768L : -2147483648L;
+      return value == null ? Null() : Variant(value);
+    }
+    case FLD_CHAR: {
+      const char* value = Fvals32(buffer, id, occ);
+      CheckRead(id);
+      return value == nullptr || value[0] == '\0' ? Null() : Variant(AnsiString(value[0]));
+    }
+    case FLD_FLOAT: {
+      float value = 0.0f;
+      Fget32(buffer, id, occ, reinterpret_cast<char*>(&value), nullptr);
+      CheckRead(id);
+      return BadFloat(value) ? Null() : Variant(value);
+    }
+    case FLD_DOUBLE: {
+      double value = 0.0;
+      Fget32(buffer, id, occ, reinterpret_cast<char*>(&value), nullptr);
+      CheckRead(id);
+      return BadDouble(value) ? Null() : Variant(value);
+    }
+    case FLD_STRING: {
+      const char* value = Fvals32(buffer, id, occ);
+      CheckRead(id);
+      if (value == nullptr || value[0] == '\0') return Null();
+      AnsiString text(value);
+      TTxGlobalClient::TranslateString(text, false);
+      return Variant(std::move(text));
+    }
+    case FLD_CARRAY: {
+      FLDLEN32 length = 0;
+      const char* value = Ffind32(buffer, id, occ, &length);
+      CheckRead(id);
+      return Variant(AnsiString(value, static_cast<int>(length)));
+    }
+    default:
+      return Null();
+  }
+}
+
+void AppendValue(std::string& out, int type, const Variant& value, bool dateField) {
+  if (value.IsNull() || value.IsEmpty()) return;
+  switch (type) {
+    case FLD_FLOAT:
+    case FLD_DOUBLE:
+      AppendFixed(out, value.AsDouble());
+      break;
+    case FLD_LONG:
+      AppendInteger(out, value.AsInt64() - (dateField ? 1 : 0));
+      break;
+    default:
+      AppendEscaped(out, VarToStr(value).view());
+      break;
+  }
+}
+
+void AppendCarray(std::string& out, FBFR32* buffer, FLDID32 id, FLDOCC32 occ) {
+  FLDLEN32 length = 0;
+  const char* value = Ffind32(buffer, id, occ, &length);
+  CheckRead(id);
+  if (value != nullptr) AppendBase64(out, reinterpret_cast<const unsigned char*>(value), length);
+}
+
+// Walks the buffer and writes the document; read(id, occ) gives a value and
+// dateField(id) tells whether a long is shifted.
+template <class ReadValue, class DateField>
+AnsiString WriteDocument(FBFR32* buffer, ReadValue read, DateField dateField) {
+  std::string out;
+  const long used = Fused32(buffer);
+  Ferror32 = 0;
+  out.reserve(DocumentHeader.size() + DocumentFooter.size() +
+              (used > 0 ? static_cast<std::size_t>(used) * 3 / 2 : 0));
+  out += DocumentHeader;
+
+  FLDID32 id = FIRSTFLDID;
+  FLDOCC32 occ = 0;
+  FLDID32 shiftKnownFor = BADFLDID;
+  bool shift = false;
+  while (Fnext32(buffer, &id, &occ, nullptr, nullptr) > 0) {
+    const int type = Fldtype32(id);
+    out += "<OCC id=\"";
+    AppendInteger(out, static_cast<std::int32_t>(id));
+    out += "\">";
+    if (type == FLD_CARRAY) {
+      AppendCarray(out, buffer, id, occ);
+    } else {
+      if (type == FLD_LONG && id != shiftKnownFor) {
+        shift = dateField(id);
+        shiftKnownFor = id;
+      }
+      AppendValue(out, type, read(id, occ), type == FLD_LONG && shift);
+    }
+    out += "</OCC>\n";
+  }
+  CheckFerror(OpLabel(AnsiString()), NoFieldId);
+  out += DocumentFooter;
+  return AnsiString(std::move(out));
+}
+
+// ---- Reading -----------------------------------------------------------------------
+
+constexpr DWORD ParserClassContext = 0x17;  // in-process, handler, local or remote server
+constexpr int LargeDocument = 64 * 1024;
+
+// The result check of the import: S_OK passes, anything else (S_FALSE, "not
+// found", included) raises, with the thread's COM error description when
+// there is one.
+void CheckImportResult(HRESULT hr) {
+  if (hr == S_OK) return;
+  TComInterface<IErrorInfo> info;
+  if (GetErrorInfo(0, info.ReleaseAndGetAddressOf()) == S_OK && info) {
+    WideString description;
+    if (SUCCEEDED(info->GetDescription(&description)) && !description.IsEmpty()) {
+      throw Exception(AnsiString(description));
+    }
+  }
+  throw Exception("Błąd importu FML z XML"_ansi);
+}
+
+int Base64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+bool IsBase64Space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// RFC 4648 base64 with "=" padding; white space anywhere is skipped. False
+// for a character outside the alphabet, a length that is not a multiple of
+// four, or padding anywhere but at the end of the last group.
+bool DecodeBase64(std::string_view text, std::string& bytes) {
+  bytes.clear();
+  bytes.reserve(text.size() / 4 * 3);
+  std::uint32_t group = 0;
+  int filled = 0;   // characters in the current group
+  int padding = 0;  // '=' seen
+  for (const char c : text) {
+    if (IsBase64Space(c)) continue;
+    if (c == '=') {
+      if (filled < 2 || ++padding + filled > 4) return false;
+      continue;
+    }
+    const int value = Base64Value(c);
+    if (value < 0 || padding > 0) return false;
+    group = (group << 6) | static_cast<std::uint32_t>(value);
+    if (++filled == 4) {
+      bytes += static_cast<char>(group >> 16);
+      bytes += static_cast<char>(group >> 8);
+      bytes += static_cast<char>(group);
+      group = 0;
+      filled = 0;
+    }
+  }
+  if (padding == 0) return filled == 0;
+  if (filled + padding != 4) return false;
+  group <<= 6 * padding;
+  bytes += static_cast<char>(group >> 16);
+  if (filled == 3) bytes += static_cast<char>(group >> 8);
+  return true;
+}
+
+// C's atof in the "C" locale: the application may have switched the C
+// library to a locale with a decimal comma.
+double ParseDouble(const AnsiString& text) {
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+  if (cLocale == locale_t{}) return std::atof(text.c_str());
+  return strtod_l(text.c_str(), nullptr, cLocale);
+}
+
+Variant IntegerVariant(long long value) {
+  if (value >= INT32_MIN && value <= INT32_MAX) return Variant(static_cast<int>(value));
+  return Variant(value);
+}
+
+class ValueAdder {
+ public:
+  explicit ValueAdder(TTxFbfr& fbfr) : FFbfr(fbfr) {}
+
+  void Add(FLDID32 id, const AnsiString& text) {
+    if (text.IsEmpty()) {
+      FFbfr.AppendOcc(id, Null());
+      return;
+    }
+    switch (Fldtype32(id)) {
+      case FLD_CARRAY: {
+        std::string bytes;
+        if (!DecodeBase64(text.view(), bytes) || bytes.empty()) return;
+        FFbfr.AppendOcc(id, Variant(AnsiString(std::move(bytes))));
+        break;
+      }
+      case FLD_FLOAT:
+      case FLD_DOUBLE: {
+        AnsiString number = text;
+        if (const int comma = number.LastDelimiter(","); comma > 0) number[comma] = '.';
+        FFbfr.AppendOcc(id, Variant(ParseDouble(number)));
+        break;
+      }
+      case FLD_LONG: {
+        const long long value = StrToInt(text);
+        FFbfr.AppendOcc(id, IntegerVariant(IsDate(id) ? value + 1 : value));
+        break;
+      }
+      default:
+        FFbfr.AppendOcc(id, Variant(text));
+        break;
+    }
+  }
+
+ private:
+  bool IsDate(FLDID32 id) {
+    if (id != FDateKnownFor) {
+      FDate = IsDateField(FFbfr, id);
+      FDateKnownFor = id;
+    }
+    return FDate;
+  }
+
+  TTxFbfr& FFbfr;
+  FLDID32 FDateKnownFor = BADFLDID;
+  bool FDate = false;
+};
+
+TComInterface<IXmlDomDocument> CreateDocument() {
+  TComInterface<IUnknown> object;
+  CheckImportResult(CoCreateInstance(CLSID_TxXmlDomDocument, nullptr, ParserClassContext, object));
+  CheckImportResult(OleRun(object.get()));
+  TComInterface<IXmlDomDocument> document;
+  CheckImportResult(object.As(document));
+  return document;
+}
+
+}  // namespace
+
+AnsiString ExportFMLToXML(TTxFbfr* Fbfr) {
+  return WriteDocument(
+      Fbfr->GetFbfrP(), [&](FLDID32 id, FLDOCC32 occ) { return Fbfr->OccValue(id, occ); },
+      [&](FLDID32 id) { return IsDateField(*Fbfr, id); });
+}
+
+AnsiString ExportFMLToXML(FBFR32* Fbfr) {
+  return WriteDocument(
+      Fbfr, [&](FLDID32 id, FLDOCC32 occ) { return RawValue(Fbfr, id, occ); },
+      [](FLDID32) { return false; });
+}
+
+void ImportFMLFromXML(TTxFbfr* Fbfr, const AnsiString& Text) {
+  Fbfr->DeleteAllOcc(0);
+  const TComInterface<IXmlDomDocument> document = CreateDocument();
+  constexpr VARIANT_BOOL variantFalse = 0;
+  document->put_async(variantFalse);
+  document->put_resolveExternals(variantFalse);
+  VARIANT_BOOL loaded = variantFalse;
+  TX_HRCHECK(document->loadXML(WideString(Text), &loaded));
+
+  TComInterface<IXmlDomNodeList> elements;
+  CheckImportResult(document->selectNodes(u"FML32/OCC", elements.ReleaseAndGetAddressOf()));
+
+  ValueAdder adder(*Fbfr);
+  for (LONG i = 0;; ++i) {
+    LONG length = 0;
+    TX_HRCHECK(elements->get_length(&length));
+    if (i >= length) break;
+    if (i == 0 && Text.Length() > LargeDocument) Fbfr->EnsureSpace(0, -1, Text.Length());
+
+    TComInterface<IXmlDomNode> element;
+    CheckImportResult(elements->get_item(i, element.ReleaseAndGetAddressOf()));
+    TComInterface<IXmlDomNamedNodeMap> attributes;
+    CheckImportResult(element->get_attributes(attributes.ReleaseAndGetAddressOf()));
+    TComInterface<IXmlDomNode> idAttribute;
+    CheckImportResult(attributes->getNamedItem(u"id", idAttribute.ReleaseAndGetAddressOf()));
+    if (!idAttribute) continue;
+
+    WideString idText;
+    TX_HRCHECK(idAttribute->get_text(&idText));
+    const auto id = static_cast<FLDID32>(StrToInt(AnsiString(idText)));
+    WideString valueText;
+    TX_HRCHECK(element->get_text(&valueText));
+    adder.Add(id, AnsiString(valueText));
+  }
+}
+
+}  // namespace Tx
