@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/framework/Dialogs.h"
+#include "platform/session/ScriptedSession.h"
 #include "platform/session/TuxSessionServer.h"
 #include "platform/tuxedo/builtin/atmi_control.h"
 
@@ -395,6 +396,253 @@ TEST_F(Translation, ZeroTerminatedFormStopsAtTheZero) {
   AnsiString empty;
   TTxGlobalClient::TranslateString(empty, true);
   EXPECT_TRUE(empty.IsEmpty());
+}
+
+// ---- Session server, connection and transactions ---------------------------------
+
+void RefusingAuthService(TPSVCINFO*) { tpreturn(TPFAIL, 0, nullptr, 0, 0); }
+
+class GlobalSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TTxGlobalClient::DisposeSession();
+    ResetBuiltinSessionServer();
+    TTxGlobalClient::ClearTpErrors();
+    TTxGlobalClient::SetTpTimeOut(0);
+  }
+  void TearDown() override {
+    TTxGlobalClient::DisposeSession();
+    ResetBuiltinSessionServer();
+    TTxGlobalClient::ClearTpErrors();
+    TTxGlobalClient::SetTpTimeOut(0);
+    SetComRemoteActivation(true);
+    SetDebugMode(1);
+  }
+  static bool ServerConnected() {
+    VARIANT_BOOL connected = VARIANT_FALSE;
+    TTxGlobalClient::GetSession()->get_Connected(&connected);
+    return connected != VARIANT_FALSE;
+  }
+  static std::string RegistrationMessage() {
+    try {
+      TTxGlobalClient::GetSession();
+    } catch (const ETxError&) {
+      return "ETxError";
+    } catch (const Exception& e) {
+      return e.Message.str();
+    }
+    return "created";
+  }
+
+  AtmiBuiltin::ScopedDomain domain;
+  TRecordingUserInterface ui;
+  TUserInterfaceScope uiScope{ui};
+};
+
+TEST_F(GlobalSession, OneObjectUntilDisposedAndComStartedOncePerProcess) {
+  ITuxSession* first = TTxGlobalClient::GetSession();
+  TTxGlobalClient::CreateSession();
+  EXPECT_EQ(TTxGlobalClient::GetSession(), first);
+  TTxGlobalClient::DisposeSession();
+  TTxGlobalClient::GetSession();
+  TTxGlobalClient::DisposeSession();
+  TTxGlobalClient::GetSession();
+
+  // Undoing one start stops COM on this thread: the class started it once.
+  CoUninitialize();
+  TComInterface<ITuxSession> probe;
+  EXPECT_EQ(CoCreateInstance(CLSID_QuorTuxSes, nullptr, CLSCTX_INPROC_SERVER, probe), CO_E_NOTINITIALIZED);
+  EXPECT_EQ(CoInitialize(nullptr), S_OK);
+}
+
+TEST_F(GlobalSession, MissingClassRaisesTheRegistrationErrorAsPlainException) {
+  const TBuiltinSessionServerAbsence absent;
+  EXPECT_EQ(RegistrationMessage(), "Klasa <QuorTuxSes> nie jest zarejestrowana !"_ansi.str());
+  EXPECT_THROW(TTxGlobalClient::Connect(), Exception);
+}
+
+TEST_F(GlobalSession, WithoutRemoteActivationTheSecondAttemptAsksForLocalKindsOnly) {
+  SetComRemoteActivation(false);
+  EXPECT_EQ(RegistrationMessage(), "created");
+  TTxGlobalClient::DisposeSession();
+
+  // A class served only remotely: found while remote activation works, not otherwise.
+  const TBuiltinSessionServerAbsence absent;
+  const TComClassRegistration remoteOnly(
+      CLSID_QuorTuxSes, QuorTuxSesProgID, CLSCTX_REMOTE_SERVER,
+      [](IUnknown*, TComInterface<IUnknown>& object) -> HRESULT {
+        TComInterface<ITuxSession> made = CreateBuiltinSessionServer();
+        object = TComInterface<IUnknown>(static_cast<IUnknown*>(made.get()));
+        return S_OK;
+      });
+  EXPECT_EQ(RegistrationMessage(), "Klasa <QuorTuxSes> nie jest zarejestrowana !"_ansi.str());
+  SetComRemoteActivation(true);
+  EXPECT_EQ(RegistrationMessage(), "created");
+}
+
+TEST_F(GlobalSession, ConnectOpensTerminateClosesRefusalIsNoConnection) {
+  TTxGlobalClient::Connect();
+  EXPECT_TRUE(ServerConnected());
+  TTxGlobalClient::Connect();  // connected already
+  EXPECT_EQ(AtmiBuiltin::JoinedClientCount(), 1U);
+  TTxGlobalClient::Terminate();
+  EXPECT_FALSE(ServerConnected());
+
+  tpadvertise(const_cast<char*>("AUTHSVC"), RefusingAuthService);
+  try {
+    TTxGlobalClient::Connect();
+    FAIL() << "no exception";
+  } catch (const ETxError& e) {
+    EXPECT_EQ(e.Message, "Brak połączenia z serwerem Tuxedo !"_ansi);
+  }
+  EXPECT_THROW(TTxGlobalClient::BeginTransaction(), ETxError);
+  EXPECT_FALSE(ServerConnected());
+}
+
+TEST_F(GlobalSession, TransactionsCommitAndAbortAfterConnectingThemselves) {
+  EXPECT_FALSE(TTxGlobalClient::IsTransaction());
+  EXPECT_TRUE(ServerConnected());
+  TTxGlobalClient::BeginTransaction();
+  EXPECT_TRUE(TTxGlobalClient::IsTransaction());
+  TTxGlobalClient::CommitTransaction();
+  EXPECT_FALSE(TTxGlobalClient::IsTransaction());
+  TTxGlobalClient::BeginTransaction();
+  TTxGlobalClient::AbortTransaction();
+  EXPECT_FALSE(TTxGlobalClient::IsTransaction());
+  const auto counts = AtmiBuiltin::CompletedTransactions();
+  EXPECT_EQ(counts.commits, 1UL);
+  EXPECT_EQ(counts.aborts, 1UL);
+}
+
+// The text after the carriage return of an ATMI message, and the part before it.
+std::pair<std::string, std::string> SplitAtmiMessage(const ETxTpError& e) {
+  const std::string text = e.Message.str();
+  const auto cr = text.find('\r');
+  return {text.substr(0, cr), cr == std::string::npos ? "<no CR>" : text.substr(cr + 1)};
+}
+
+TEST_F(GlobalSession, ExpiredTimeOutFailsTheCommitWithItsLabel) {
+  TTxGlobalClient::SetTpTimeOut(30);
+  EXPECT_EQ(TTxGlobalClient::GetTpTimeOut(), 30);
+  TTxGlobalClient::BeginTransaction();
+  AtmiBuiltin::AdvanceClock(std::chrono::seconds(29));
+  TTxGlobalClient::CommitTransaction();  // still in time
+
+  TTxGlobalClient::BeginTransaction();
+  AtmiBuiltin::AdvanceClock(std::chrono::seconds(31));
+  try {
+    TTxGlobalClient::CommitTransaction();
+    FAIL() << "no exception";
+  } catch (const ETxTpError& e) {
+    EXPECT_EQ(e.Tperrno, TPEABORT);
+    const auto [head, label] = SplitAtmiMessage(e);
+    EXPECT_EQ(head.rfind("Błąd Tuxedo "_ansi.str() + tpstrerror(TPEABORT), 0), 0U) << head;
+    EXPECT_EQ(label.rfind("Zatwierdzenie transakcji [TxGlobal.cpp."_ansi.str(), 0), 0U) << label;
+    EXPECT_EQ(label.back(), ']');
+  }
+  EXPECT_EQ(tperrno, 0);
+  EXPECT_FALSE(TTxGlobalClient::IsTransaction());
+}
+
+TEST_F(GlobalSession, ProtocolErrorsCarryTheOperationText) {
+  SetDebugMode(0);
+  const auto failure = [](void (*operation)()) -> std::string {
+    try {
+      operation();
+    } catch (const ETxTpError& e) {
+      EXPECT_EQ(e.Tperrno, TPEPROTO);
+      return SplitAtmiMessage(e).second;
+    }
+    return "no exception";
+  };
+  EXPECT_EQ(failure(&TTxGlobalClient::CommitTransaction), "Zatwierdzenie transakcji"_ansi.str());
+  EXPECT_EQ(failure(&TTxGlobalClient::AbortTransaction), "Wycofanie transakcji"_ansi.str());
+  TTxGlobalClient::BeginTransaction();
+  EXPECT_EQ(failure(&TTxGlobalClient::BeginTransaction), "Rozpoczęcie transakcji"_ansi.str());
+  TTxGlobalClient::AbortTransaction();
+}
+
+TEST_F(GlobalSession, HashAndNameCheckComeFromTheServerAndLeaveNoErrors) {
+  AnsiString hashed;
+  EXPECT_EQ(TTxGlobalClient::ArdoHash("abc", hashed), 3);
+  EXPECT_EQ(hashed, AnsiString("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+  EXPECT_EQ(TTxGlobalClient::ArdoCheckName("kasa1"), 0);
+  EXPECT_EQ(TTxGlobalClient::ArdoCheckName("1kasa"), 3);
+
+  TTxGlobalClient::DisposeSession();
+  const Testing::TScriptedSessionClass scripted;
+  scripted.Script->FailMethods = true;
+  scripted.Script->LeaveErrors = true;
+  hashed = "old";
+  EXPECT_EQ(TTxGlobalClient::ArdoCheckName("kasa1"), -1);
+  EXPECT_EQ(TTxGlobalClient::ArdoHash("abc", hashed), 0);
+  EXPECT_EQ(hashed, AnsiString());
+  EXPECT_EQ(tperrno, 0);
+  EXPECT_EQ(tpurcode, 0);
+  EXPECT_EQ(Ferror32, 0);
+  TTxGlobalClient::DisposeSession();
+}
+
+TEST_F(GlobalSession, FailingReadsGoThroughTheCheckDialog) {
+  const Testing::TScriptedSessionClass scripted;
+  scripted.Script->FailGets = true;
+  ui.SetDefaultAnswer(IDNO);
+  try {
+    TTxGlobalClient::Connect();  // connects, but the answer to "Connected?" is lost
+    FAIL() << "no exception";
+  } catch (const ETxError& e) {
+    EXPECT_EQ(e.Message, "Brak połączenia z serwerem Tuxedo !"_ansi);
+  }
+  EXPECT_EQ(TTxGlobalClient::GetEnvSection(), AnsiString());
+  const std::vector<TRecordedDialog> dialogs = ui.Dialogs();
+  ASSERT_EQ(dialogs.size(), 2U);
+  EXPECT_EQ(dialogs[0].Request.Caption, AnsiString("HRCHECK: "));
+  EXPECT_EQ(dialogs[0].Request.Text.Pos("GetSession()->get_Connected()"), 1);
+  EXPECT_EQ(dialogs[1].Request.Text.Pos("GetSession()->get_EnvSection()"), 1);
+
+  ui.SetDefaultAnswer(IDYES);
+  EXPECT_THROW(TTxGlobalClient::GetTranslateType(), EOleSysError);
+  TTxGlobalClient::DisposeSession();
+}
+
+class EnvironmentFiles : public GlobalSession {
+ protected:
+  void SetUp() override {
+    GlobalSession::SetUp();
+    dir = std::filesystem::temp_directory_path() /
+          ("txlib_global_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(dir);
+    GlobalSession::TearDown();
+  }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(dir / name, std::ios::binary) << text;
+  }
+  std::filesystem::path dir;
+};
+
+TEST_F(EnvironmentFiles, ReadEnvUsesTheSectionAndUnloadMakesTablesReadAgain) {
+  Write("first.fml32", "*base 100\nTXG_FIELD\t1\tstring\t-\n");
+  Write("second.fml32", "*base 200\nTXG_FIELD\t1\tlong\t-\n");
+  Write("app.env", "FLDTBLDIR32=" + dir.string() +
+                       "\n[first]\nFIELDTBLS32=first.fml32\n[second]\nFIELDTBLS32=second.fml32\n");
+  const AnsiString envFile((dir / "app.env").string());
+
+  TTxGlobalClient::SetEnvSection("first");
+  EXPECT_EQ(TTxGlobalClient::GetEnvSection(), AnsiString("first"));
+  TTxGlobalClient::ReadEnv(envFile);
+  TTxGlobalClient::UnloadFieldTables();
+  EXPECT_EQ(Fldid32(const_cast<char*>("TXG_FIELD")), Fmkfldid32(FLD_STRING, 101));
+
+  TTxGlobalClient::SetEnvSection("second");
+  TTxGlobalClient::ReadEnv(envFile);
+  TTxGlobalClient::UnloadFieldTables();
+  EXPECT_EQ(Fldid32(const_cast<char*>("TXG_FIELD")), Fmkfldid32(FLD_LONG, 201));
+  EXPECT_STREQ(Fname32(Fmkfldid32(FLD_LONG, 201)), "TXG_FIELD");
+  TTxGlobalClient::UnloadFieldTables();
+  EXPECT_EQ(Ferror32, 0);
 }
 
 }  // namespace
