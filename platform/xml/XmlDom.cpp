@@ -139,29 +139,34 @@ std::size_t CopyReference(std::string_view in, std::size_t at, std::string& out)
 // values go through CopyReference. A '<' in the middle ends the copy early:
 // the text is malformed and libxml2 will say so.
 std::size_t CopyTag(std::string_view in, std::size_t at, std::string& out) {
-  out += '<';
   char quote = '\0';
+  std::size_t copied = at;  // in[copied, pos) is still to be copied
   std::size_t pos = at + 1;
+  const auto flush = [&] { out.append(in.substr(copied, pos - copied)); };
   while (pos < in.size()) {
     const char c = in[pos];
     if (quote != '\0') {
       if (c == quote) {
         quote = '\0';
       } else if (c == '&') {
+        flush();
         pos = CopyReference(in, pos, out);
+        copied = pos;
         continue;
       }
     } else if (c == '"' || c == '\'') {
       quote = c;
     } else if (c == '>') {
-      out += c;
-      return pos + 1;
+      ++pos;
+      flush();
+      return pos;
     } else if (c == '<') {
+      flush();
       return pos;
     }
-    out += c;
     ++pos;
   }
+  flush();
   return pos;
 }
 
@@ -196,8 +201,8 @@ bool PrepareText(std::string_view in, std::string& out) {
     } else if (rest[0] == '&') {
       pos = CopyReference(in, pos, out);
     } else {
-      const std::size_t next = rest.find_first_of("<&");
-      const std::size_t length = next == std::string_view::npos ? rest.size() : next;
+      std::size_t length = 1;
+      while (length < rest.size() && rest[length] != '<' && rest[length] != '&') ++length;
       out.append(rest.substr(0, length));
       pos += length;
     }
@@ -205,10 +210,56 @@ bool PrepareText(std::string_view in, std::string& out) {
   return true;
 }
 
+// UTF-16 to UTF-8 in one tight pass (documents are mostly ASCII); an
+// unpaired surrogate becomes U+FFFD.
+std::string ToUtf8(std::u16string_view text) {
+  // The code point at text[i], moving i past a surrogate pair.
+  const auto codePoint = [&](std::size_t& i) -> char32_t {
+    const char32_t c = text[i];
+    if (c < 0xD800 || c > 0xDFFF) return c;
+    if (c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      return 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    return 0xFFFD;
+  };
+  const auto encodedLength = [](char32_t c) -> std::size_t {
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+  };
+
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) length += encodedLength(codePoint(i));
+  std::string out(length, '\0');
+  char* p = out.data();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t c = codePoint(i);
+    switch (encodedLength(c)) {
+      case 1:
+        *p++ = static_cast<char>(c);
+        break;
+      case 2:
+        *p++ = static_cast<char>(0xC0 | (c >> 6));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        break;
+      case 3:
+        *p++ = static_cast<char>(0xE0 | (c >> 12));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        break;
+      default:
+        *p++ = static_cast<char>(0xF0 | (c >> 18));
+        *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        break;
+    }
+  }
+  return out;
+}
+
 // The parsed document, or nullptr when the text is not acceptable XML.
 SharedDoc ParseDocument(const WideString& xml) {
   std::string text;
-  if (!PrepareText(WideToUtf8(xml), text)) return nullptr;
+  if (!PrepareText(ToUtf8(xml.view()), text)) return nullptr;
   if (text.size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
 
   const std::unique_ptr<xmlParserCtxt, ParserContextFree> context(xmlNewParserCtxt());
@@ -229,7 +280,9 @@ void SilentXPathError(void*, xmlError*) {}
 WideString NodeText(xmlNode* node) {
   const std::unique_ptr<xmlChar, XmlCharFree> content(xmlNodeGetContent(node));
   if (!content) return WideString();
-  std::string text(reinterpret_cast<const char*>(content.get()));
+  const char* utf8 = reinterpret_cast<const char*>(content.get());
+  if (std::strchr(utf8, static_cast<char>(PlaceholderLead[0])) == nullptr) return Utf8ToWide(utf8);
+  std::string text(utf8);
   RestoreControls(text);
   return Utf8ToWide(text);
 }
