@@ -78,23 +78,6 @@ TEST_F(Wrapper, LinksOnFirstUseAndRaisesTheEventsWithItselfAsSender) {
   EXPECT_FALSE(session.GetConnected());
 }
 
-TEST_F(Wrapper, PropertiesReachTheSharedServerState) {
-  TTuxSession first(nullptr);
-  TTuxSession second(nullptr);
-  first.SetClientName(WideString("Stanowisko ż"_ansi));
-  first.SetAuthKind(tsakQuor);
-  first.SetUseRouter(true);
-  first.SetAppServerCodePage(4);
-  EXPECT_EQ(AnsiString(second.GetClientName()), "Stanowisko ż"_ansi);
-  EXPECT_EQ(second.GetAuthKind(), tsakQuor);
-  EXPECT_TRUE(second.GetUseRouter());
-  EXPECT_EQ(second.GetAppServerCodePage(), 4);
-  WideString hashed;
-  EXPECT_EQ(second.Hash(WideString(u"abc"), hashed), 3);
-  EXPECT_EQ(hashed.Length(), 64);
-  EXPECT_EQ(second.CheckName(WideString(u"")), 1);
-}
-
 TEST_F(Wrapper, MissingClassRaisesAtFirstUse) {
   const TBuiltinSessionServerAbsence absent;
   TTuxSession session(nullptr);
