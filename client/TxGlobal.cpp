@@ -62,6 +62,7 @@ bool OpenUserLog() {
 // The 18 Polish letters Ą Ć Ę Ł Ń Ó Ś Ź Ż ą ć ę ł ń ó ś ź ż in each code page,
 // by TTxTranslateType up to txttASCII.
 using TLetterRow = std::array<unsigned char, 18>;
+// clang-format off
 constexpr std::array<TLetterRow, 11> kLetters = {{
     /* Mazovia  */ {0x8F, 0x95, 0x90, 0x9C, 0xA5, 0xA3, 0x98, 0xA0, 0xA1,
                     0x86, 0x8D, 0x91, 0x92, 0xA4, 0xA2, 0x9E, 0xA6, 0xA7},
@@ -86,6 +87,7 @@ constexpr std::array<TLetterRow, 11> kLetters = {{
     /* ASCII    */ {0x41, 0x43, 0x45, 0x4C, 0x4E, 0x4F, 0x53, 0x5A, 0x5A,
                     0x61, 0x63, 0x65, 0x6C, 0x6E, 0x6F, 0x73, 0x7A, 0x7A},
 }};
+// clang-format on
 
 using TByteMap = std::array<unsigned char, 256>;
 
@@ -99,6 +101,7 @@ constexpr TByteMap IdentityMap() {
 // other characters at the same place; the ten Windows-1250 characters that
 // ISO-8859-2 lacks take the ten positions it leaves free, so the map is a
 // permutation and its inverse loses nothing.
+// clang-format off
 constexpr std::array<std::array<unsigned char, 2>, 25> kWindowsToIso = {{
     {0x8A, 0xA9}, {0x8C, 0xA6}, {0x8D, 0xAB}, {0x8E, 0xAE}, {0x8F, 0xAC},
     {0x9A, 0xB9}, {0x9C, 0xB6}, {0x9D, 0xBB}, {0x9E, 0xBE}, {0x9F, 0xBC},
@@ -106,6 +109,7 @@ constexpr std::array<std::array<unsigned char, 2>, 25> kWindowsToIso = {{
     {0xAC, 0x8F}, {0xAE, 0x8E}, {0xB1, 0x9A}, {0xB5, 0x9E}, {0xB6, 0x9C},
     {0xB7, 0x9F}, {0xB9, 0xB1}, {0xBB, 0x9D}, {0xBC, 0xA5}, {0xBE, 0xB5},
 }};
+// clang-format on
 
 constexpr TByteMap IsoMap(bool toServer) {
   TByteMap map = IdentityMap();
@@ -311,12 +315,13 @@ void TTxGlobalClient::CreateSession() {
   if (session != nullptr) return;
   StartComOnce();
   TComInterface<ITuxSession> created;
-  const HRESULT hr = CoCreateInstance(
-      CLSID_QuorTuxSes, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
-      created);
+  const HRESULT hr =
+      CoCreateInstance(CLSID_QuorTuxSes, nullptr,
+                       CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, created);
   // Systems without remote activation refuse the remote kind outright.
   if (hr == E_INVALIDARG) {
-    CoCreateInstance(CLSID_QuorTuxSes, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, created);
+    CoCreateInstance(CLSID_QuorTuxSes, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                     created);
   }
   if (!created) throw Exception("Klasa <QuorTuxSes> nie jest zarejestrowana !"_ansi);
   session = created.Detach();
@@ -455,7 +460,9 @@ bool TTxClient::GetUseRouter() { return FSession->GetUseRouter(); }
 void TTxClient::SetUseRouter(bool Value) { FSession->SetUseRouter(Value); }
 
 AnsiString TTxClient::GetClientName() { return AnsiString(FSession->GetClientName()); }
-void TTxClient::SetClientName(const AnsiString& Value) { FSession->SetClientName(WideString(Value)); }
+void TTxClient::SetClientName(const AnsiString& Value) {
+  FSession->SetClientName(WideString(Value));
+}
 AnsiString TTxClient::GetUserName() { return AnsiString(FSession->GetUserName()); }
 void TTxClient::SetUserName(const AnsiString& Value) { FSession->SetUserName(WideString(Value)); }
 AnsiString TTxClient::GetPasswd() { return AnsiString(FSession->GetPasswd()); }
@@ -463,7 +470,9 @@ void TTxClient::SetPasswd(const AnsiString& Value) { FSession->SetPasswd(WideStr
 AnsiString TTxClient::GetData() { return AnsiString(FSession->Getdata()); }
 void TTxClient::SetData(const AnsiString& Value) { FSession->Setdata(WideString(Value)); }
 AnsiString TTxClient::GetQuorAppCode() { return AnsiString(FSession->GetQuorAppCode()); }
-void TTxClient::SetQuorAppCode(const AnsiString& Value) { FSession->SetQuorAppCode(WideString(Value)); }
+void TTxClient::SetQuorAppCode(const AnsiString& Value) {
+  FSession->SetQuorAppCode(WideString(Value));
+}
 AnsiString TTxClient::GetQuorAppLabel() { return AnsiString(FSession->GetQuorAppLabel()); }
 void TTxClient::SetQuorAppLabel(const AnsiString& Value) {
   FSession->SetQuorAppLabel(WideString(Value));
@@ -473,7 +482,9 @@ void TTxClient::SetQuorAppVersion(const AnsiString& Value) {
   FSession->SetQuorAppVersion(WideString(Value));
 }
 AnsiString TTxClient::GetQuorAuthDll() { return AnsiString(FSession->GetQuorAuthDLL()); }
-void TTxClient::SetQuorAuthDll(const AnsiString& Value) { FSession->SetQuorAuthDLL(WideString(Value)); }
+void TTxClient::SetQuorAuthDll(const AnsiString& Value) {
+  FSession->SetQuorAuthDLL(WideString(Value));
+}
 int TTxClient::GetQuorLoginFlags() { return FSession->GetQuorLoginFlags(); }
 void TTxClient::SetQuorLoginFlags(int Value) { FSession->SetQuorLoginFlags(Value); }
 AnsiString TTxClient::GetQuorInfoLogin() { return AnsiString(FSession->GetQuorInfoLogin()); }
@@ -483,7 +494,9 @@ int TTxClient::GetQuorInfoAppKey() { return FSession->GetQuorInfoAppKey(); }
 int TTxClient::GetQuorLoginResult() { return FSession->GetQuorLoginResult(); }
 
 TTxTranslateType TTxClient::GetTranslateType() { return TTxGlobalClient::GetTranslateType(); }
-void TTxClient::SetTranslateType(TTxTranslateType Value) { TTxGlobalClient::SetTranslateType(Value); }
+void TTxClient::SetTranslateType(TTxTranslateType Value) {
+  TTxGlobalClient::SetTranslateType(Value);
+}
 
 TNotifyEvent TTxClient::GetOnConnect() const { return FSession->OnConnect; }
 void TTxClient::SetOnConnect(TNotifyEvent Value) { FSession->OnConnect = Value; }
@@ -504,7 +517,9 @@ void TTxClient::BeginTransaction() { TTxGlobalClient::BeginTransaction(); }
 void TTxClient::CommitTransaction() { TTxGlobalClient::CommitTransaction(); }
 void TTxClient::AbortTransaction() { TTxGlobalClient::AbortTransaction(); }
 bool TTxClient::IsTransaction() { return TTxGlobalClient::IsTransaction(); }
-int TTxClient::ArdoCheckName(const AnsiString& Name) { return TTxGlobalClient::ArdoCheckName(Name); }
+int TTxClient::ArdoCheckName(const AnsiString& Name) {
+  return TTxGlobalClient::ArdoCheckName(Name);
+}
 
 int TTxClient::CheckUnsol() {
   FSession->CheckUnsol();

@@ -249,11 +249,12 @@ class TTxClient : public TComponent {
 
   // The published properties in the order a form file holds them.
   static constexpr std::array<const char*, 23> PublishedProperties = {
-      "TpTimeOut",      "Connected",      "Authenticate",   "UseRouter",     "ClientName",
-      "UserName",       "Passwd",         "Data",           "QuorAppCode",   "QuorAppLabel",
-      "QuorAppVersion", "QuorAuthDll",    "QuorLoginFlags", "QuorInfoLogin", "QuorInfoUnit",
-      "QuorInfoRole",   "QuorInfoAppKey", "QuorLoginResult", "TranslateType", "OnConnect",
-      "AfterConnect",   "OnBroadcast",    "EnvSection"};
+      "TpTimeOut",      "Connected",       "Authenticate",   "UseRouter",
+      "ClientName",     "UserName",        "Passwd",         "Data",
+      "QuorAppCode",    "QuorAppLabel",    "QuorAppVersion", "QuorAuthDll",
+      "QuorLoginFlags", "QuorInfoLogin",   "QuorInfoUnit",   "QuorInfoRole",
+      "QuorInfoAppKey", "QuorLoginResult", "TranslateType",  "OnConnect",
+      "AfterConnect",   "OnBroadcast",     "EnvSection"};
   // The declared default of TranslateType; a value equal to it is not
   // written to a form file, so loading the form keeps the server's page.
   static constexpr TTxTranslateType DefaultTranslateType = txttNone;

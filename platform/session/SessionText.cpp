@@ -59,8 +59,10 @@ void CompressBlock(std::array<std::uint32_t, 8>& state, const unsigned char* blo
            (std::uint32_t{block[4 * i + 2]} << 8) | std::uint32_t{block[4 * i + 3]};
   }
   for (int i = 16; i < 64; ++i) {
-    const std::uint32_t s0 = RotateRight(w[i - 15], 7) ^ RotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    const std::uint32_t s1 = RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
+    const std::uint32_t s0 =
+        RotateRight(w[i - 15], 7) ^ RotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
+    const std::uint32_t s1 =
+        RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
     w[i] = w[i - 16] + s0 + w[i - 7] + s1;
   }
   std::array<std::uint32_t, 8> v = state;
@@ -125,8 +127,9 @@ AnsiString ExpandEnvReferences(const AnsiString& value) {
     const std::size_t dollar = text.find("${", pos);
     if (dollar == std::string_view::npos) break;
     const std::size_t close = text.find('}', dollar + 2);
-    const std::string_view name =
-        close == std::string_view::npos ? std::string_view() : text.substr(dollar + 2, close - dollar - 2);
+    const std::string_view name = close == std::string_view::npos
+                                      ? std::string_view()
+                                      : text.substr(dollar + 2, close - dollar - 2);
     if (!IsVariableName(name)) {
       result.append(text.substr(pos, dollar + 1 - pos));
       pos = dollar + 1;
@@ -165,7 +168,8 @@ AnsiString Sha256Hex(const AnsiString& text) {
   const std::size_t tailSize = rest < 56 ? 64 : 128;
   const std::uint64_t bits = static_cast<std::uint64_t>(length) * 8;
   for (int i = 0; i < 8; ++i) tail[tailSize - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
-  for (std::size_t offset = 0; offset < tailSize; offset += 64) CompressBlock(state, tail.data() + offset);
+  for (std::size_t offset = 0; offset < tailSize; offset += 64)
+    CompressBlock(state, tail.data() + offset);
 
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;

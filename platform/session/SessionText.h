@@ -64,11 +64,11 @@ AnsiString Sha256Hex(const AnsiString& text);
 
 // Results of CheckClientName.
 enum TClientNameCheck : int {
-  cncValid = 0,           // usable as the client name of a TPINIT
-  cncEmpty = 1,           // no characters
-  cncTooLong = 2,         // more than 30 bytes (MAXTIDENT)
-  cncBadFirst = 3,        // does not start with an ASCII letter
-  cncBadCharacter = 4,    // holds a byte other than ASCII letters, digits, '_', '-', '.'
+  cncValid = 0,         // usable as the client name of a TPINIT
+  cncEmpty = 1,         // no characters
+  cncTooLong = 2,       // more than 30 bytes (MAXTIDENT)
+  cncBadFirst = 3,      // does not start with an ASCII letter
+  cncBadCharacter = 4,  // holds a byte other than ASCII letters, digits, '_', '-', '.'
 };
 
 // A client name is 1 to 30 bytes: an ASCII letter first, then ASCII

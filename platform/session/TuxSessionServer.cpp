@@ -109,7 +109,9 @@ void LeaveDomain() {
   tpterm();
 }
 
-HRESULT Failure(HRESULT hr, const AnsiString& text) { return SetComError(hr, WideString(text), kSource); }
+HRESULT Failure(HRESULT hr, const AnsiString& text) {
+  return SetComError(hr, WideString(text), kSource);
+}
 
 HRESULT AtmiFailure(const char* operation) {
   return Failure(E_FAIL, AnsiString(operation) + ": " + AnsiString(tpstrerror(tperrno)));
@@ -127,7 +129,8 @@ TTpBuffer AllocateBuffer(const char* type, long size) {
 }
 
 void CopyIdentifier(char (&field)[MAXTIDENT + 2], const AnsiString& value) {
-  const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(value.Length()), MAXTIDENT);
+  const std::size_t length =
+      std::min<std::size_t>(static_cast<std::size_t>(value.Length()), MAXTIDENT);
   std::memcpy(field, value.data(), length);
   field[length] = '\0';
 }
@@ -146,7 +149,8 @@ TTpBuffer MakeTpInit(const TSettings& settings) {
   tpinfo->flags = TPU_DIP;
   tpinfo->datalen = dataLength;
   if (dataLength > 0) {
-    std::memcpy(buffer.get() + offsetof(TPINIT, data), data.data(), static_cast<std::size_t>(dataLength));
+    std::memcpy(buffer.get() + offsetof(TPINIT, data), data.data(),
+                static_cast<std::size_t>(dataLength));
   }
   return buffer;
 }
@@ -171,8 +175,8 @@ bool AddString(FBFR32* fbfr, FLDID32 field, const WideString& value) {
 }
 
 TTpBuffer MakeLoginRequest(const TSettings& settings) {
-  const WideString* texts[] = {&settings.UserName, &settings.Passwd,     &settings.ClientName,
-                               &settings.AppCode,  &settings.AppLabel,   &settings.AppVersion,
+  const WideString* texts[] = {&settings.UserName, &settings.Passwd,   &settings.ClientName,
+                               &settings.AppCode,  &settings.AppLabel, &settings.AppVersion,
                                &settings.AuthDll};
   long size = 1024;
   for (const WideString* text : texts) size += 2 * (text->Length() + 16);
@@ -219,7 +223,8 @@ TLoginInfo CallLoginService(const TSettings& settings) {
 
   char* replyData = reply.release();
   long replyLength = 0;
-  const int rc = tpcall(const_cast<char*>(LoginService), request.get(), 0, &replyData, &replyLength, 0);
+  const int rc =
+      tpcall(const_cast<char*>(LoginService), request.get(), 0, &replyData, &replyLength, 0);
   reply.reset(replyData);
   const bool serviceFailed = rc < 0 && tperrno == TPESVCFAIL;
   if (rc < 0 && !serviceFailed) return info;
@@ -402,34 +407,53 @@ class TTuxSessionServer final : public TComObject<ITuxSession, IConnectionPointC
   HRESULT get_AuthKind(TxAuthKind* Value) override { return Get(&TSettings::AuthKind, Value); }
   HRESULT put_AuthKind(TxAuthKind Value) override {
     if (Value != tsakNone && Value != tsakTPINIT && Value != tsakQuor) {
-      return Failure(E_INVALIDARG, "Nieznany rodzaj uwierzytelniania "_ansi + AnsiString(static_cast<int>(Value)));
+      return Failure(E_INVALIDARG, "Nieznany rodzaj uwierzytelniania "_ansi +
+                                       AnsiString(static_cast<int>(Value)));
     }
     return Put(&TSettings::AuthKind, Value);
   }
   HRESULT get_ClientName(WideString* Value) override { return Get(&TSettings::ClientName, Value); }
-  HRESULT put_ClientName(const WideString& Value) override { return Put(&TSettings::ClientName, Value); }
+  HRESULT put_ClientName(const WideString& Value) override {
+    return Put(&TSettings::ClientName, Value);
+  }
   HRESULT get_UserName(WideString* Value) override { return Get(&TSettings::UserName, Value); }
-  HRESULT put_UserName(const WideString& Value) override { return Put(&TSettings::UserName, Value); }
+  HRESULT put_UserName(const WideString& Value) override {
+    return Put(&TSettings::UserName, Value);
+  }
   HRESULT get_Passwd(WideString* Value) override { return Get(&TSettings::Passwd, Value); }
   HRESULT put_Passwd(const WideString& Value) override { return Put(&TSettings::Passwd, Value); }
   HRESULT get_data(WideString* Value) override { return Get(&TSettings::Data, Value); }
   HRESULT put_data(const WideString& Value) override { return Put(&TSettings::Data, Value); }
   HRESULT get_QuorAppCode(WideString* Value) override { return Get(&TSettings::AppCode, Value); }
-  HRESULT put_QuorAppCode(const WideString& Value) override { return Put(&TSettings::AppCode, Value); }
+  HRESULT put_QuorAppCode(const WideString& Value) override {
+    return Put(&TSettings::AppCode, Value);
+  }
   HRESULT get_QuorAppLabel(WideString* Value) override { return Get(&TSettings::AppLabel, Value); }
-  HRESULT put_QuorAppLabel(const WideString& Value) override { return Put(&TSettings::AppLabel, Value); }
-  HRESULT get_QuorAppVersion(WideString* Value) override { return Get(&TSettings::AppVersion, Value); }
+  HRESULT put_QuorAppLabel(const WideString& Value) override {
+    return Put(&TSettings::AppLabel, Value);
+  }
+  HRESULT get_QuorAppVersion(WideString* Value) override {
+    return Get(&TSettings::AppVersion, Value);
+  }
   HRESULT put_QuorAppVersion(const WideString& Value) override {
     return Put(&TSettings::AppVersion, Value);
   }
   HRESULT get_QuorAuthDLL(WideString* Value) override { return Get(&TSettings::AuthDll, Value); }
-  HRESULT put_QuorAuthDLL(const WideString& Value) override { return Put(&TSettings::AuthDll, Value); }
+  HRESULT put_QuorAuthDLL(const WideString& Value) override {
+    return Put(&TSettings::AuthDll, Value);
+  }
   HRESULT get_QuorLoginFlags(LONG* Value) override { return Get(&TSettings::LoginFlags, Value); }
   HRESULT put_QuorLoginFlags(LONG Value) override { return Put(&TSettings::LoginFlags, Value); }
 
-  HRESULT get_QuorInfoLogin(WideString* Value) override { return GetLogin(&TLoginInfo::Login, Value); }
-  HRESULT get_QuorInfoUnit(WideString* Value) override { return GetLogin(&TLoginInfo::Unit, Value); }
-  HRESULT get_QuorInfoRole(WideString* Value) override { return GetLogin(&TLoginInfo::Role, Value); }
+  HRESULT get_QuorInfoLogin(WideString* Value) override {
+    return GetLogin(&TLoginInfo::Login, Value);
+  }
+  HRESULT get_QuorInfoUnit(WideString* Value) override {
+    return GetLogin(&TLoginInfo::Unit, Value);
+  }
+  HRESULT get_QuorInfoRole(WideString* Value) override {
+    return GetLogin(&TLoginInfo::Role, Value);
+  }
   HRESULT get_QuorInfoAppKey(LONG* Value) override { return GetLogin(&TLoginInfo::AppKey, Value); }
   HRESULT get_QuorLoginResult(LONG* Value) override { return GetLogin(&TLoginInfo::Result, Value); }
 
@@ -440,7 +464,9 @@ class TTuxSessionServer final : public TComObject<ITuxSession, IConnectionPointC
     return Put(&TSettings::AppServerCodePage, Value);
   }
   HRESULT get_EnvSection(WideString* Value) override { return Get(&TSettings::EnvSection, Value); }
-  HRESULT put_EnvSection(const WideString& Value) override { return Put(&TSettings::EnvSection, Value); }
+  HRESULT put_EnvSection(const WideString& Value) override {
+    return Put(&TSettings::EnvSection, Value);
+  }
 
  private:
   template <class T>

@@ -173,7 +173,9 @@ HRESULT TTuxSession::SetUseRouter(bool Value) {
   return GetDefaultInterface()->put_UseRouter(ToVariantBool(Value));
 }
 TxAuthKind TTuxSession::GetAuthKind() { return TX_SESSION_GET(get_AuthKind); }
-HRESULT TTuxSession::SetAuthKind(TxAuthKind Value) { return GetDefaultInterface()->put_AuthKind(Value); }
+HRESULT TTuxSession::SetAuthKind(TxAuthKind Value) {
+  return GetDefaultInterface()->put_AuthKind(Value);
+}
 WideString TTuxSession::GetClientName() { return TX_SESSION_GET(get_ClientName); }
 HRESULT TTuxSession::SetClientName(const WideString& Value) {
   return GetDefaultInterface()->put_ClientName(Value);
@@ -183,9 +185,13 @@ HRESULT TTuxSession::SetUserName(const WideString& Value) {
   return GetDefaultInterface()->put_UserName(Value);
 }
 WideString TTuxSession::GetPasswd() { return TX_SESSION_GET(get_Passwd); }
-HRESULT TTuxSession::SetPasswd(const WideString& Value) { return GetDefaultInterface()->put_Passwd(Value); }
+HRESULT TTuxSession::SetPasswd(const WideString& Value) {
+  return GetDefaultInterface()->put_Passwd(Value);
+}
 WideString TTuxSession::Getdata() { return TX_SESSION_GET(get_data); }
-HRESULT TTuxSession::Setdata(const WideString& Value) { return GetDefaultInterface()->put_data(Value); }
+HRESULT TTuxSession::Setdata(const WideString& Value) {
+  return GetDefaultInterface()->put_data(Value);
+}
 WideString TTuxSession::GetQuorAppCode() { return TX_SESSION_GET(get_QuorAppCode); }
 HRESULT TTuxSession::SetQuorAppCode(const WideString& Value) {
   return GetDefaultInterface()->put_QuorAppCode(Value);

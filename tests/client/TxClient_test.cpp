@@ -49,7 +49,8 @@ class Recorder : public TObject {
   void After(TObject* Sender) { Events.push_back({"after", Sender}); }
   void Broadcast(TObject* Sender, char* Data, long Len, long Flags) {
     ASSERT_NE(Data, nullptr);
-    Events.push_back({std::string(Data) + "|" + std::to_string(Len) + "|" + std::to_string(Flags), Sender});
+    Events.push_back(
+        {std::string(Data) + "|" + std::to_string(Len) + "|" + std::to_string(Flags), Sender});
   }
   struct Event {
     std::string What;
@@ -86,11 +87,12 @@ TEST_F(Client, PublishedPropertiesInFormOrderWithTheDeclaredDefault) {
   const std::vector<std::string> names(TTxClient::PublishedProperties.begin(),
                                        TTxClient::PublishedProperties.end());
   EXPECT_EQ(names, (std::vector<std::string>{
-                       "TpTimeOut", "Connected", "Authenticate", "UseRouter", "ClientName",
-                       "UserName", "Passwd", "Data", "QuorAppCode", "QuorAppLabel", "QuorAppVersion",
-                       "QuorAuthDll", "QuorLoginFlags", "QuorInfoLogin", "QuorInfoUnit",
-                       "QuorInfoRole", "QuorInfoAppKey", "QuorLoginResult", "TranslateType",
-                       "OnConnect", "AfterConnect", "OnBroadcast", "EnvSection"}));
+                       "TpTimeOut",      "Connected",       "Authenticate",   "UseRouter",
+                       "ClientName",     "UserName",        "Passwd",         "Data",
+                       "QuorAppCode",    "QuorAppLabel",    "QuorAppVersion", "QuorAuthDll",
+                       "QuorLoginFlags", "QuorInfoLogin",   "QuorInfoUnit",   "QuorInfoRole",
+                       "QuorInfoAppKey", "QuorLoginResult", "TranslateType",  "OnConnect",
+                       "AfterConnect",   "OnBroadcast",     "EnvSection"}));
   TTxClient client(nullptr);
   EXPECT_EQ(client.GetTranslateType(), TTxClient::DefaultTranslateType);
   EXPECT_FALSE(client.IsTranslateTypeStored());
@@ -245,9 +247,9 @@ TEST_F(Client, BroadcastsReachOnBroadcastAsTextWithThisComponentAsSender) {
   Broadcast("Proszę zamknąć dzień"_ansi.c_str());
   ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, nullptr, 0, 0), 0);
   EXPECT_EQ(client.CheckUnsol(), 0);
-  EXPECT_EQ(recorder.Events, (std::vector<Recorder::Event>{
-                                 {"Proszę zamknąć dzień"_ansi.str() + "|21|0", &client},
-                                 {"|0|0", &client}}));
+  EXPECT_EQ(recorder.Events,
+            (std::vector<Recorder::Event>{{"Proszę zamknąć dzień"_ansi.str() + "|21|0", &client},
+                                          {"|0|0", &client}}));
 
   client.SetOnBroadcast(nullptr);  // without a handler messages are dropped
   Broadcast("x");

@@ -4,19 +4,17 @@
 #include <atmi.h>
 #include <fml32.h>
 #include <gtest/gtest.h>
+#include <unicode/ucnv.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <string>
-
-#include <unicode/ucnv.h>
-
-#include <array>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "platform/framework/Dialogs.h"
@@ -98,8 +96,12 @@ TEST_F(CheckTperrnoMessage, ZeroTperrnoReturnsAndKeepsTpurcode) {
 }
 
 TEST_F(CheckTperrnoMessage, ComposesPrefixTextsCarriageReturnAndOperation) {
-  const std::string expected = std::string("B\xB3\xB9" "d Tuxedo ") + tpstrerror(TPENOENT) +
-                               tpstrerrordetail(tperrordetail(0), 0) + "\rRozpocz\xEA" "cie";
+  const std::string expected = std::string(
+                                   "B\xB3\xB9"
+                                   "d Tuxedo ") +
+                               tpstrerror(TPENOENT) + tpstrerrordetail(tperrordetail(0), 0) +
+                               "\rRozpocz\xEA"
+                               "cie";
   tperrno = TPENOENT;
   try {
     CheckTperrno("Rozpoczęcie"_ansi);
@@ -130,7 +132,8 @@ TEST_F(CheckFerrorMessage, WithFieldAndOperation) {
     CheckFerror("op", 167772261UL);
     FAIL() << "no exception";
   } catch (const ETxFmlError& e) {
-    EXPECT_EQ(e.Message.str(), std::string("B\xB3\xB9" "d FML #4: Pole <167772261> - ") +
+    EXPECT_EQ(e.Message.str(), std::string("B\xB3\xB9"
+                                           "d FML #4: Pole <167772261> - ") +
                                    Fstrerror32(FNOTPRES) + ": op");
     EXPECT_EQ(e.Ferror, FNOTPRES);
   }
@@ -142,7 +145,9 @@ TEST_F(CheckFerrorMessage, NoFieldAndEmptyOperationAddNothing) {
     CheckFerror(AnsiString(), NoFieldId);
     FAIL() << "no exception";
   } catch (const ETxFmlError& e) {
-    EXPECT_EQ(e.Message.str(), std::string("B\xB3\xB9" "d FML #3 - ") + Fstrerror32(FNOSPACE));
+    EXPECT_EQ(e.Message.str(), std::string("B\xB3\xB9"
+                                           "d FML #3 - ") +
+                                   Fstrerror32(FNOSPACE));
   }
   EXPECT_NO_THROW(CheckFerror("op", 1));
 }
@@ -244,7 +249,8 @@ TEST_F(UserLogFile, DefaultNameKeepsTheWindowsFormAndMessage) {
   TTxGlobalClient::UserLog("x", nullptr, -1);
   unsetenv("TXLIB_DRIVE_ROOT");
   ASSERT_EQ(recorder.Dialogs().size(), 1U);
-  EXPECT_EQ(recorder.Dialogs()[0].Request.Text, "Nie można otworzyć C:\\ULog_BCB.log do zapisu"_ansi);
+  EXPECT_EQ(recorder.Dialogs()[0].Request.Text,
+            "Nie można otworzyć C:\\ULog_BCB.log do zapisu"_ansi);
 }
 
 // ---- Code-page translation ------------------------------------------------------
@@ -258,20 +264,41 @@ struct CodePageRow {
   TTxTranslateType Type;
   std::array<unsigned char, 18> Letters;
 };
+// clang-format off
 const CodePageRow kRows[] = {
-    {txttMazovia, {0x8F, 0x95, 0x90, 0x9C, 0xA5, 0xA3, 0x98, 0xA0, 0xA1, 0x86, 0x8D, 0x91, 0x92, 0xA4, 0xA2, 0x9E, 0xA6, 0xA7}},
-    {txttCSK, {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x88, 0x87, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA8, 0xA7}},
-    {txttCyfromat, {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x88, 0x87, 0x90, 0x91, 0x92, 0x93, 0x94, 0x95, 0x96, 0x98, 0x97}},
-    {txttDHN, {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x88, 0x87, 0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8E, 0x8F, 0x91, 0x90}},
-    {txttLatin2, {0xA4, 0x8F, 0xA8, 0x9D, 0xE3, 0xE0, 0x97, 0x8D, 0xBD, 0xA5, 0x86, 0xA9, 0x88, 0xE4, 0xA2, 0x98, 0xAB, 0xBE}},
-    {txttIEA, {0x8F, 0x80, 0x90, 0x9C, 0xA5, 0x99, 0xEB, 0x9D, 0x92, 0xA0, 0x9B, 0x82, 0x9F, 0xA4, 0xA2, 0x87, 0xA8, 0x91}},
-    {txttLogic, {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8E, 0x8F, 0x90, 0x91}},
-    {txttMicrovex, {0x8F, 0x80, 0x90, 0x9C, 0xA5, 0x93, 0x98, 0x9D, 0x92, 0xA0, 0x9B, 0x82, 0x9F, 0xA4, 0xA2, 0x87, 0xA8, 0x91}},
-    {txttASCII, {'A', 'C', 'E', 'L', 'N', 'O', 'S', 'Z', 'Z', 'a', 'c', 'e', 'l', 'n', 'o', 's', 'z', 'z'}},
+    {txttMazovia,
+     {0x8F, 0x95, 0x90, 0x9C, 0xA5, 0xA3, 0x98, 0xA0, 0xA1,
+      0x86, 0x8D, 0x91, 0x92, 0xA4, 0xA2, 0x9E, 0xA6, 0xA7}},
+    {txttCSK,
+     {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x88, 0x87,
+      0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA8, 0xA7}},
+    {txttCyfromat,
+     {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x88, 0x87,
+      0x90, 0x91, 0x92, 0x93, 0x94, 0x95, 0x96, 0x98, 0x97}},
+    {txttDHN,
+     {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x88, 0x87,
+      0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8E, 0x8F, 0x91, 0x90}},
+    {txttLatin2,
+     {0xA4, 0x8F, 0xA8, 0x9D, 0xE3, 0xE0, 0x97, 0x8D, 0xBD,
+      0xA5, 0x86, 0xA9, 0x88, 0xE4, 0xA2, 0x98, 0xAB, 0xBE}},
+    {txttIEA,
+     {0x8F, 0x80, 0x90, 0x9C, 0xA5, 0x99, 0xEB, 0x9D, 0x92,
+      0xA0, 0x9B, 0x82, 0x9F, 0xA4, 0xA2, 0x87, 0xA8, 0x91}},
+    {txttLogic,
+     {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88,
+      0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8E, 0x8F, 0x90, 0x91}},
+    {txttMicrovex,
+     {0x8F, 0x80, 0x90, 0x9C, 0xA5, 0x93, 0x98, 0x9D, 0x92,
+      0xA0, 0x9B, 0x82, 0x9F, 0xA4, 0xA2, 0x87, 0xA8, 0x91}},
+    {txttASCII,
+     {'A', 'C', 'E', 'L', 'N', 'O', 'S', 'Z', 'Z',
+      'a', 'c', 'e', 'l', 'n', 'o', 's', 'z', 'z'}},
 };
+// clang-format on
 
 AnsiString BytesOf(const std::array<unsigned char, 18>& letters) {
-  return AnsiString(reinterpret_cast<const char*>(letters.data()), static_cast<int>(letters.size()));
+  return AnsiString(reinterpret_cast<const char*>(letters.data()),
+                    static_cast<int>(letters.size()));
 }
 
 AnsiString Translated(AnsiString text, bool toServer) {
@@ -351,11 +378,11 @@ TEST_F(Translation, IsoMapIsAPermutationWithItsInverseFromTheServer) {
 
   // Exactly these 25 bytes change on the way to the server.
   const std::vector<std::pair<int, int>> changed = {
-      {0x8A, 0xA9}, {0x8C, 0xA6}, {0x8D, 0xAB}, {0x8E, 0xAE}, {0x8F, 0xAC}, {0x9A, 0xB9},
-      {0x9C, 0xB6}, {0x9D, 0xBB}, {0x9E, 0xBE}, {0x9F, 0xBC}, {0xA1, 0xB7}, {0xA5, 0xA1},
-      {0xA6, 0x8C}, {0xA9, 0x8A}, {0xAB, 0x8D}, {0xAC, 0x8F}, {0xAE, 0x8E}, {0xB1, 0x9A},
-      {0xB5, 0x9E}, {0xB6, 0x9C}, {0xB7, 0x9F}, {0xB9, 0xB1}, {0xBB, 0x9D}, {0xBC, 0xA5},
-      {0xBE, 0xB5}};
+      {0x8A, 0xA9}, {0x8C, 0xA6}, {0x8D, 0xAB}, {0x8E, 0xAE}, {0x8F, 0xAC},
+      {0x9A, 0xB9}, {0x9C, 0xB6}, {0x9D, 0xBB}, {0x9E, 0xBE}, {0x9F, 0xBC},
+      {0xA1, 0xB7}, {0xA5, 0xA1}, {0xA6, 0x8C}, {0xA9, 0x8A}, {0xAB, 0x8D},
+      {0xAC, 0x8F}, {0xAE, 0x8E}, {0xB1, 0x9A}, {0xB5, 0x9E}, {0xB6, 0x9C},
+      {0xB7, 0x9F}, {0xB9, 0xB1}, {0xBB, 0x9D}, {0xBC, 0xA5}, {0xBE, 0xB5}};
   std::string expected = all.str();
   for (const auto& [from, to] : changed) expected[from - 1] = static_cast<char>(to);
   EXPECT_EQ(toServer.str(), expected);
@@ -451,7 +478,8 @@ TEST_F(GlobalSession, OneObjectUntilDisposedAndComStartedOncePerProcess) {
   // Undoing one start stops COM on this thread: the class started it once.
   CoUninitialize();
   TComInterface<ITuxSession> probe;
-  EXPECT_EQ(CoCreateInstance(CLSID_QuorTuxSes, nullptr, CLSCTX_INPROC_SERVER, probe), CO_E_NOTINITIALIZED);
+  EXPECT_EQ(CoCreateInstance(CLSID_QuorTuxSes, nullptr, CLSCTX_INPROC_SERVER, probe),
+            CO_E_NOTINITIALIZED);
   EXPECT_EQ(CoInitialize(nullptr), S_OK);
 }
 
@@ -610,7 +638,8 @@ class EnvironmentFiles : public GlobalSession {
   void SetUp() override {
     GlobalSession::SetUp();
     dir = std::filesystem::temp_directory_path() /
-          ("txlib_global_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+          ("txlib_global_" +
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     std::filesystem::create_directories(dir);
   }
   void TearDown() override {

@@ -16,10 +16,10 @@
 namespace Tx::Testing {
 
 struct TSessionScript {
-  bool FailGets = false;      // every get_ returns E_FAIL
-  bool FailMethods = false;   // CheckName, Hash return E_NOTIMPL, out arguments untouched
-  bool LeaveErrors = false;   // CheckName, Hash set tperrno, tpurcode, Ferror32
-  int Created = 0;            // objects made by the factory
+  bool FailGets = false;     // every get_ returns E_FAIL
+  bool FailMethods = false;  // CheckName, Hash return E_NOTIMPL, out arguments untouched
+  bool LeaveErrors = false;  // CheckName, Hash set tperrno, tpurcode, Ferror32
+  int Created = 0;           // objects made by the factory
 };
 
 class TScriptedSession final : public TComObject<ITuxSession> {
@@ -50,8 +50,10 @@ class TScriptedSession final : public TComObject<ITuxSession> {
   HRESULT CheckUnsol() override { return FInner->CheckUnsol(); }
   HRESULT put_Connected(VARIANT_BOOL Value) override { return FInner->put_Connected(Value); }
 
-#define TX_SCRIPTED_GET(name, type) \
-  HRESULT get_##name(type* Value) override { return FScript->FailGets ? E_FAIL : FInner->get_##name(Value); }
+#define TX_SCRIPTED_GET(name, type)                                \
+  HRESULT get_##name(type* Value) override {                       \
+    return FScript->FailGets ? E_FAIL : FInner->get_##name(Value); \
+  }
 #define TX_SCRIPTED_PUT(name, type) \
   HRESULT put_##name(type Value) override { return FInner->put_##name(Value); }
   TX_SCRIPTED_GET(Connected, VARIANT_BOOL)
@@ -106,13 +108,14 @@ class TScriptedSessionClass {
  public:
   TScriptedSessionClass()
       : Script(std::make_shared<TSessionScript>()),
-        FRegistration(CLSID_QuorTuxSes, QuorTuxSesProgID, CLSCTX_INPROC_SERVER,
-                      [script = Script](IUnknown* Outer, TComInterface<IUnknown>& Object) -> HRESULT {
-                        if (Outer != nullptr) return CLASS_E_NOAGGREGATION;
-                        ++script->Created;
-                        Object = TComInterface<IUnknown>((new TScriptedSession(script))->Identity());
-                        return S_OK;
-                      }) {}
+        FRegistration(
+            CLSID_QuorTuxSes, QuorTuxSesProgID, CLSCTX_INPROC_SERVER,
+            [script = Script](IUnknown* Outer, TComInterface<IUnknown>& Object) -> HRESULT {
+              if (Outer != nullptr) return CLASS_E_NOAGGREGATION;
+              ++script->Created;
+              Object = TComInterface<IUnknown>((new TScriptedSession(script))->Identity());
+              return S_OK;
+            }) {}
 
   std::shared_ptr<TSessionScript> Script;
 

@@ -1,6 +1,4 @@
 // The in-process session server against the builtin domain, through COM.
-#include "platform/session/TuxSessionServer.h"
-
 #include <atmi.h>
 #include <fml32.h>
 #include <gtest/gtest.h>
@@ -14,6 +12,7 @@
 
 #include "platform/session/LoginFields.h"
 #include "platform/session/SessionText.h"
+#include "platform/session/TuxSessionServer.h"
 #include "platform/tuxedo/builtin/atmi_control.h"
 #include "platform/tuxedo/builtin/atmi_testing.h"
 
@@ -42,7 +41,8 @@ void AuthService(TPSVCINFO* info) {
   seenTpInit.GrpName = tpinit->grpname;
   seenTpInit.Flags = tpinit->flags;
   seenTpInit.DataLen = tpinit->datalen;
-  seenTpInit.Data.assign(reinterpret_cast<const char*>(&tpinit->data), static_cast<std::size_t>(tpinit->datalen));
+  seenTpInit.Data.assign(reinterpret_cast<const char*>(&tpinit->data),
+                         static_cast<std::size_t>(tpinit->datalen));
   const bool refused = seenTpInit.UsrName == "intruz";
   tpreturn(refused ? TPFAIL : TPSUCCESS, 0, nullptr, 0, 0);
 }
@@ -114,7 +114,9 @@ struct ConnectedSink {
     TComInterface<ITuxSession> object(server);
     TComInterface<IConnectionPointContainer> container;
     EXPECT_EQ(object.As(container), S_OK);
-    EXPECT_EQ(container->FindConnectionPoint(ITuxSessionEvents::Uuid, Point.ReleaseAndGetAddressOf()), S_OK);
+    EXPECT_EQ(
+        container->FindConnectionPoint(ITuxSessionEvents::Uuid, Point.ReleaseAndGetAddressOf()),
+        S_OK);
     EXPECT_EQ(Point->Advise(Sink->Identity(), &Cookie), S_OK);
   }
   ~ConnectedSink() { Point->Unadvise(Cookie); }
@@ -177,7 +179,8 @@ TEST_F(SessionServer, RegisteredAtStartAndRemovableForAScope) {
   TComInterface<ITuxSession> other;
   {
     const TBuiltinSessionServerAbsence absent;
-    EXPECT_EQ(CoCreateInstance(CLSID_QuorTuxSes, nullptr, CLSCTX_INPROC_SERVER, other), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(CoCreateInstance(CLSID_QuorTuxSes, nullptr, CLSCTX_INPROC_SERVER, other),
+              REGDB_E_CLASSNOTREG);
   }
   EXPECT_EQ(CoCreateInstance(CLSID_QuorTuxSes, nullptr, CLSCTX_LOCAL_SERVER, other), S_OK);
 }
@@ -332,7 +335,10 @@ TEST_F(SessionServer, CheckUnsolDeliversEveryKindOfMessageToEverySink) {
   TpBuffer text("STRING", 0);
   std::strcpy(text.get(), "Zebranie o 10:00 \xB9\xEA");  // ąę
   TpBuffer bytes("CARRAY", 3);
-  std::memcpy(bytes.get(), "a\xB3" "b", 3);
+  std::memcpy(bytes.get(),
+              "a\xB3"
+              "b",
+              3);
   TpBuffer fielded("FML32", 0);
   ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, text.get(), 0, 0), 0);
   ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, bytes.get(), 3, 0), 0);
@@ -342,8 +348,10 @@ TEST_F(SessionServer, CheckUnsolDeliversEveryKindOfMessageToEverySink) {
   EXPECT_EQ(other->CheckUnsol(), S_OK);
   const long fieldedLength = Fused32(fielded.fbfr());
   const std::vector<std::string> expected = {
-      "broadcast [Zebranie o 10:00 \xB9\xEA] 20 0", "broadcast [a\xB3" "b] 3 0", "broadcast [] 0 0",
-      "broadcast [] " + std::to_string(fieldedLength) + " 0"};
+      "broadcast [Zebranie o 10:00 \xB9\xEA] 20 0",
+      "broadcast [a\xB3"
+      "b] 3 0",
+      "broadcast [] 0 0", "broadcast [] " + std::to_string(fieldedLength) + " 0"};
   EXPECT_EQ(first.Sink->Events, expected);
   EXPECT_EQ(second.Sink->Events, expected);
   EXPECT_EQ(AtmiBuiltin::QueuedMessageCount(), 0U);
@@ -367,7 +375,8 @@ class EnvFileOnDisk : public SessionServer {
   void SetUp() override {
     SessionServer::SetUp();
     path = std::filesystem::temp_directory_path() /
-           ("txlib_env_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("txlib_env_" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
   }
   void TearDown() override {
     std::filesystem::remove(path);
@@ -404,7 +413,8 @@ TEST_F(SessionServer, HashAndCheckNameLeaveErrorStateAlone) {
   WideString hashed;
   LONG length = 0;
   EXPECT_EQ(server->Hash(WideString(u"abc"), &hashed, &length), S_OK);
-  EXPECT_EQ(AnsiString(hashed), AnsiString("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+  EXPECT_EQ(AnsiString(hashed),
+            AnsiString("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
   EXPECT_EQ(length, 3);
   LONG check = -1;
   EXPECT_EQ(server->CheckName(WideString(u"kasa 1"), &check), S_OK);
@@ -425,10 +435,10 @@ TEST(LoginFieldTable, NamesResolveToTheDeclaredIds) {
   Fnmid_unload32();
   Fidnm_unload32();
   const std::pair<const char*, FLDID32> fields[] = {
-      {"QL_USERNAME", QL_USERNAME}, {"QL_PASSWD", QL_PASSWD},       {"QL_CLIENTNAME", QL_CLIENTNAME},
-      {"QL_APPCODE", QL_APPCODE},   {"QL_APPLABEL", QL_APPLABEL},   {"QL_APPVERSION", QL_APPVERSION},
-      {"QL_AUTHDLL", QL_AUTHDLL},   {"QL_FLAGS", QL_FLAGS},         {"QL_LOGIN", QL_LOGIN},
-      {"QL_UNIT", QL_UNIT},         {"QL_ROLE", QL_ROLE},           {"QL_APPKEY", QL_APPKEY},
+      {"QL_USERNAME", QL_USERNAME}, {"QL_PASSWD", QL_PASSWD},     {"QL_CLIENTNAME", QL_CLIENTNAME},
+      {"QL_APPCODE", QL_APPCODE},   {"QL_APPLABEL", QL_APPLABEL}, {"QL_APPVERSION", QL_APPVERSION},
+      {"QL_AUTHDLL", QL_AUTHDLL},   {"QL_FLAGS", QL_FLAGS},       {"QL_LOGIN", QL_LOGIN},
+      {"QL_UNIT", QL_UNIT},         {"QL_ROLE", QL_ROLE},         {"QL_APPKEY", QL_APPKEY},
       {"QL_RESULT", QL_RESULT}};
   for (const auto& [name, id] : fields) {
     EXPECT_EQ(Fldid32(const_cast<char*>(name)), id) << name;

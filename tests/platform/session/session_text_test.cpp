@@ -1,18 +1,19 @@
 // The session server's environment file, digest and client-name rule.
-#include "platform/session/SessionText.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/session/SessionText.h"
+
 namespace Tx::SessionText {
 namespace {
 
 std::vector<std::string> NamesAndValues(const TEnvFile& file) {
   std::vector<std::string> result;
-  for (const TEnvAssignment& a : file.Assignments) result.push_back(a.Name.str() + "=" + a.Value.str());
+  for (const TEnvAssignment& a : file.Assignments)
+    result.push_back(a.Name.str() + "=" + a.Value.str());
   return result;
 }
 
@@ -53,15 +54,18 @@ TEST(EnvFile, ReferencesExpandAgainstTheEnvironmentAsLinesApply) {
   EXPECT_EQ(ExpandEnvReferences("${TXSES_ROOT}/a:${TXSES_UNSET}:$HOME:${bad name}:$"),
             AnsiString("/srv/a::$HOME:${bad name}:$"));
 
-  const TEnvFile file = ParseEnvFile("TXSES_DIR=${TXSES_ROOT}/app\nTXSES_TBL=${TXSES_DIR}/tables\n", "");
+  const TEnvFile file =
+      ParseEnvFile("TXSES_DIR=${TXSES_ROOT}/app\nTXSES_TBL=${TXSES_DIR}/tables\n", "");
   EXPECT_EQ(ApplyEnvFile(file), 2);
   EXPECT_STREQ(std::getenv("TXSES_DIR"), "/srv/app");
   EXPECT_STREQ(std::getenv("TXSES_TBL"), "/srv/app/tables");
 }
 
 TEST(Hash, Sha256OfKnownTexts) {
-  EXPECT_EQ(Sha256Hex(""), AnsiString("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
-  EXPECT_EQ(Sha256Hex("abc"), AnsiString("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+  EXPECT_EQ(Sha256Hex(""),
+            AnsiString("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+  EXPECT_EQ(Sha256Hex("abc"),
+            AnsiString("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
   // 56 bytes: the length no longer fits the first padding block.
   EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
             AnsiString("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"));
@@ -78,7 +82,9 @@ TEST(ClientName, FirstBrokenRuleIsReported) {
   EXPECT_EQ(CheckClientName("1kasa"), cncBadFirst);
   EXPECT_EQ(CheckClientName("_kasa"), cncBadFirst);
   EXPECT_EQ(CheckClientName("kasa 1"), cncBadCharacter);
-  EXPECT_EQ(CheckClientName(AnsiString("ka\xB3" "a")), cncBadCharacter);  // a Polish letter
+  EXPECT_EQ(CheckClientName(AnsiString("ka\xB3"
+                                       "a")),
+            cncBadCharacter);  // a Polish letter
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
 // The TTuxSession component wrapper: linking, events and failing reads.
-#include "platform/session/TuxSessionWrapper.h"
-
 #include <atmi.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +10,7 @@
 #include "platform/framework/Dialogs.h"
 #include "platform/session/ScriptedSession.h"
 #include "platform/session/TuxSessionServer.h"
+#include "platform/session/TuxSessionWrapper.h"
 #include "platform/tuxedo/builtin/atmi_control.h"
 #include "platform/tuxedo/builtin/atmi_testing.h"
 
@@ -70,10 +69,11 @@ TEST_F(Wrapper, LinksOnFirstUseAndRaisesTheEventsWithItselfAsSender) {
   Broadcast("Uwaga: koniec dnia \xB9");  // ą
   ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, nullptr, 0, 0), 0);
   EXPECT_EQ(session.CheckUnsol(), S_OK);
-  EXPECT_EQ(listener.Calls, (std::vector<Listener::Call>{{"connect", &session},
-                                                          {"after", &session},
-                                                          {"[Uwaga: koniec dnia \xB9] 21 0", &session},
-                                                          {"[] 0 0", &session}}));
+  EXPECT_EQ(listener.Calls,
+            (std::vector<Listener::Call>{{"connect", &session},
+                                         {"after", &session},
+                                         {"[Uwaga: koniec dnia \xB9] 21 0", &session},
+                                         {"[] 0 0", &session}}));
   session.Terminate();
   EXPECT_FALSE(session.GetConnected());
 }
