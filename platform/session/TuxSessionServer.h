@@ -26,8 +26,9 @@
 // Event 1 (OnConnect) is raised before a join starts, event 2
 // (OnAfterConnect) once it and the login succeeded. On a connected session
 // Connect does nothing. A failed join returns E_FAIL with the thread's error
-// information naming the ATMI error; ATMI's error state is left as the
-// failing call set it. While joined, the server's unsolicited-message
+// information naming the ATMI error ("tpinit: <text>"), a refused login
+// E_ACCESSDENIED ("Logowanie odrzucone, kod <result>"); ATMI's error state
+// is left as the failing call set it. While joined, the server's unsolicited-message
 // handler is installed (the previous handler comes back at Terminate).
 //
 // Unsolicited messages are delivered by CheckUnsol (tpchkunsol) as event 3
