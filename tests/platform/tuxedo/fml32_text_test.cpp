@@ -108,6 +108,9 @@ TEST_F(Fml32Text, FieldsWithoutNamesArePrintedByTheirId) {
   Fbfr copy(Falloc32(10, 100));
   ASSERT_EQ(Read(copy.get(), Print(fbfr_.get())), 1);
   EXPECT_EQ(Fvall32(copy.get(), unnamed, 0), 5);
+  // A plain id is read as well.
+  ASSERT_EQ(Read(copy.get(), std::to_string(unnamed) + "\t6\n"), 1);
+  EXPECT_EQ(Fvall32(copy.get(), unnamed, 1), 6);
 }
 
 TEST_F(Fml32Text, EmptyBufferIsABlankLine) { EXPECT_EQ(Print(fbfr_.get()), "\n"); }
@@ -264,25 +267,6 @@ TEST_F(Fml32Text, VeryLongLines) {
   Ferror32 = 0;
   EXPECT_EQ(Read(small.get(), "ACC_NAME\t" + value + "\n"), -1);
   EXPECT_EQ(Ferror32, FNOSPACE);
-}
-
-TEST_F(Fml32Text, FieldIdFormsAreAccepted) {
-  const FLDID32 id = Fmkfldid32(FLD_STRING, 555);
-  ASSERT_EQ(Read(fbfr_.get(), "((FLDID32)" + std::to_string(id) + ")\tby form\n" + std::to_string(id) +
-                                  "\tby number\n\n"),
-            1);
-  EXPECT_STREQ(Fvals32(fbfr_.get(), id, 0), "by form");
-  EXPECT_STREQ(Fvals32(fbfr_.get(), id, 1), "by number");
-}
-
-TEST_F(Fml32Text, BadArguments) {
-  Ferror32 = 0;
-  EXPECT_EQ(Ffprint32(fbfr_.get(), nullptr), -1);
-  EXPECT_EQ(Ferror32, FEINVAL);
-  std::vector<std::uint64_t> junk(16, 0);
-  Ferror32 = 0;
-  EXPECT_EQ(Read(reinterpret_cast<FBFR32*>(junk.data()), "ACC_ID\t1\n"), -1);
-  EXPECT_EQ(Ferror32, FNOTFLD);
 }
 
 }  // namespace
