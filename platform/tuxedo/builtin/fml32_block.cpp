@@ -382,7 +382,8 @@ void Block::WriteRecord(std::uint32_t at, FLDID32 id, const void* value, std::ui
 }
 
 void Block::WriteHole(std::uint32_t at, std::uint64_t span) noexcept {
-  Store32(base_ + at, BADFLDID);
+  // Deleted values are wiped: raw images of the block get stored and sent.
+  std::memset(base_ + at, 0, static_cast<std::size_t>(span));
   Store32(base_ + at + 4, static_cast<std::uint32_t>(span - kRecordHeaderSize));
 }
 
@@ -390,6 +391,7 @@ void Block::RemoveRecordAt(std::uint32_t record) noexcept {
   BlockHeader& header = Header();
   const std::uint64_t span = RecordSpan(LengthAt(record));
   if (record + span == header.end) {
+    std::memset(base_ + record, 0, static_cast<std::size_t>(span));
     header.end = record;
   } else {
     WriteHole(record, span);
@@ -410,6 +412,7 @@ void Block::Compact() noexcept {
     }
     read += static_cast<std::uint32_t>(span);
   }
+  std::memset(base_ + write, 0, header.end - write);
   header.end = write;
   header.holeBytes = 0;
   // Physical order within a field is occurrence order, so refilling the
@@ -512,6 +515,7 @@ bool Block::Replace(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t le
     WriteRecord(record, id, value, length);
     if (newSpan < oldSpan) {
       if (record + oldSpan == header.end) {
+        std::memset(base_ + record + newSpan, 0, static_cast<std::size_t>(oldSpan - newSpan));
         header.end = record + static_cast<std::uint32_t>(newSpan);
       } else {
         WriteHole(record + static_cast<std::uint32_t>(newSpan), oldSpan - newSpan);
@@ -663,6 +667,7 @@ void InitBlock(unsigned char* memory, std::uint32_t size) noexcept {
 
 void CopyCompacted(const Block& source, unsigned char* target, std::uint32_t targetSize) noexcept {
   DropCachedIndex(target);
+  const std::uint32_t oldEnd = reinterpret_cast<const BlockHeader*>(target)->end;
   const BlockHeader& from = source.Header();
   std::uint32_t write = kEmptyBlockSize;
   if (from.holeBytes == 0) {
@@ -678,6 +683,7 @@ void CopyCompacted(const Block& source, unsigned char* target, std::uint32_t tar
       at += span;
     }
   }
+  if (oldEnd > write && oldEnd <= targetSize) std::memset(target + write, 0, oldEnd - write);  // no stale values
   BlockHeader header{};
   header.magic = kMagic;
   header.size = targetSize;

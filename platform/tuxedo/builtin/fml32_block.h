@@ -165,8 +165,9 @@ bool CheckHeaderOnly(FBFR32* fbfr) noexcept;
 // index in the calling thread's cache.
 void InitBlock(unsigned char* memory, std::uint32_t size) noexcept;
 
-// Copies the live records of `source` into the block at `target` (of
-// `targetSize` bytes, at least source.UsedBytes()), compacted.
+// Copies the live records of `source` into the valid block at `target` (of
+// `targetSize` bytes, at least source.UsedBytes()), compacted, wiping what
+// the target held beyond them.
 void CopyCompacted(const Block& source, unsigned char* target, std::uint32_t targetSize) noexcept;
 
 // A fresh stamp, unique in the process.

@@ -333,7 +333,9 @@ class ScratchBlock {
   // Copies the result over `target`, a block of the same size.
   void CopyTo(unsigned char* target) const noexcept {
     DropCachedIndex(target);
+    const std::uint32_t oldEnd = reinterpret_cast<const BlockHeader*>(target)->end;
     std::memcpy(target, words_.get(), Header().end);
+    if (oldEnd > Header().end) std::memset(target + Header().end, 0, oldEnd - Header().end);
     reinterpret_cast<BlockHeader*>(target)->stamp = NewStamp();
   }
 

@@ -192,6 +192,20 @@ TEST(Fml32Buffers, UsedPlusUnusedIsTheSizeAndDeletedSpaceIsReused) {
   EXPECT_STREQ(Fvals32(fbfr.get(), kString, 2), std::string(90, 'd').c_str());
 }
 
+TEST(Fml32Buffers, DeletedValuesLeaveNoTraceInTheImage) {
+  Fbfr fbfr = Alloc(10, 400);
+  const std::string secret = "password=swordfish";
+  ASSERT_EQ(AddString(fbfr.get(), secret), 1);
+  ASSERT_EQ(AddString(fbfr.get(), secret), 1);
+  ASSERT_EQ(AddString(fbfr.get(), secret), 1);
+  ASSERT_EQ(AddLong(fbfr.get(), 1), 1);
+  ASSERT_EQ(Fdel32(fbfr.get(), kString, 0), 1);                               // a hole
+  ASSERT_EQ(Fchg32(fbfr.get(), kString, 0, const_cast<char*>("x"), 0), 1);    // shrunk in place
+  ASSERT_EQ(Fchg32(fbfr.get(), kString, 1, const_cast<char*>(std::string(60, 'y').c_str()), 0), 1);  // moved
+  const std::string image(reinterpret_cast<char*>(fbfr.get()), static_cast<std::size_t>(Fsizeof32(fbfr.get())));
+  EXPECT_EQ(image.find("swordfish"), std::string::npos);
+}
+
 TEST(Fml32Buffers, FcpyCopiesIntoABufferOfAnotherSize) {
   Fbfr source = Alloc(10, 200);
   ASSERT_EQ(AddString(source.get(), "first"), 1);
