@@ -9,8 +9,8 @@
 // is written as a backslash and two hex digits, and the backslash itself is
 // doubled, so that any bytes survive the round trip.
 //
-// Fextread32 reads lines "[flag]name<tab>value" up to a blank line or the
-// end of the stream. Without a flag the value is added as a new occurrence;
+// Fextread32 reads lines "[flag]name<tab>value" (LF or CR LF ended) up to a
+// blank line or the end of the stream. Without a flag the value is added as a new occurrence;
 // '+' changes occurrence 0 to it; '-' deletes occurrence 0 (the value is
 // ignored); '=' assigns occurrence 0 of the field named as the value to
 // occurrence 0 of the first field; a line starting with '#' is a comment.
@@ -154,6 +154,9 @@ class LineReader {
     if (got < 0) return false;
     line = std::string_view(buffer_.get(), static_cast<std::size_t>(got));
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    // Text edited on Windows ends lines with CR LF; a CR of a value is
+    // always written escaped, so a raw one here is never data.
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     return true;
   }
   bool Failed() const { return std::ferror(iop_) != 0; }

@@ -193,10 +193,13 @@ TEST_F(Fml32Text, FlagsChangeDeleteAndAssign) {
 }
 
 TEST_F(Fml32Text, ReadsUntilTheEndWithoutABlankLine) {
-  ASSERT_EQ(Read(fbfr_.get(), "ACC_ID\t1\nACC_ID\t2"), 1);
+  ASSERT_EQ(Read(fbfr_.get(), "ACC_ID\t1\r\nACC_ID\t2"), 1);
   EXPECT_EQ(Foccur32(fbfr_.get(), Id("ACC_ID")), 2);
+  EXPECT_EQ(Fvall32(fbfr_.get(), Id("ACC_ID"), 0), 1);
   EXPECT_EQ(Fvall32(fbfr_.get(), Id("ACC_ID"), 1), 2);
   EXPECT_EQ(Read(fbfr_.get(), ""), 1);
+  EXPECT_EQ(Read(fbfr_.get(), "\r\nACC_ID\t3\n"), 1);  // a blank line first: nothing read
+  EXPECT_EQ(Foccur32(fbfr_.get(), Id("ACC_ID")), 2);
 }
 
 TEST_F(Fml32Text, ConsecutiveBuffersInOneStream) {
