@@ -93,12 +93,6 @@ Outcome CheckRouting(FBFR32* request, std::string& service) {
     return Failure(ErrRouting, Tx::Format("Usługa \"%s\" nie jest dostępna przez ROUTER."_ansi,
                                           {service.c_str()}));
   }
-  LastOccurrence(request, RT_APPCODE, occ);
-  const std::string appCode = StringAt(request, RT_APPCODE, occ);
-  if (appCode != AppCode) {
-    return Failure(ErrRouting,
-                   Tx::Format("Aplikacja \"%s\" nie jest obsługiwana."_ansi, {appCode.c_str()}));
-  }
   LastOccurrence(request, RT_LOGIN, occ);
   const std::string login = StringAt(request, RT_LOGIN, occ);
   if (login.empty()) {
@@ -106,6 +100,12 @@ Outcome CheckRouting(FBFR32* request, std::string& service) {
   }
   if (FindLogin(login) == nullptr) {
     return Failure(ErrRouting, Tx::Format("Nieznany użytkownik \"%s\"."_ansi, {login.c_str()}));
+  }
+  LastOccurrence(request, RT_APPCODE, occ);
+  const std::string appCode = StringAt(request, RT_APPCODE, occ);
+  if (appCode != AppCode) {
+    return Failure(ErrRouting,
+                   Tx::Format("Aplikacja \"%s\" nie jest obsługiwana."_ansi, {appCode.c_str()}));
   }
   return Success();
 }

@@ -14,8 +14,8 @@
 //                 QL_RESULT 2, another application code QL_RESULT 3.
 //   ROUTER        Takes the last occurrence of each of the nine routing
 //                 fields, checks that all are there, that RT_SERVICE names a
-//                 service of this domain, that RT_APPCODE is "DEMO" and that
-//                 RT_LOGIN is a user who logged in; then forwards the request,
+//                 service of this domain, that RT_LOGIN is a user who logged
+//                 in and that RT_APPCODE is "DEMO"; then forwards the request,
 //                 routing fields and all, to that service. Refusals end with
 //                 TPFAIL, TDX_ERRCODE -1 and a text.
 //   CUST_SELECT   The customers (CUST_ID, CUST_NAME, BALANCE, SEGMENT, NOTE;
