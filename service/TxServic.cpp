@@ -9,10 +9,17 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "platform/calllog/QuorEventLog.h"
+#include "platform/framework/Com.h"
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Dialogs.h"
 #include "platform/framework/HostPath.h"
+#include "platform/session/TuxSession.h"
+#include "service/Txhooks.h"
+#include "xml/TxFMLXML.h"
 
 namespace Tx {
 
@@ -236,6 +243,342 @@ void DumpBuffer(const AnsiString& Name, TTxFbfr* Fbfr) noexcept {
     // The dump never disturbs the call: whatever went wrong (memory, the
     // dialog) stays here.
   }
+}
+
+// ---- Service component ---------------------------------------------------------
+
+namespace {
+
+// The wait cursor is a resource of the library's own module, there from the
+// moment the library is loaded, as a linked resource file makes it on Windows.
+[[maybe_unused]] const bool waitCursorResource = [] {
+  RegisterCursorResource(HInstance, "TUXWAIT");
+  return true;
+}();
+bool waitCursorLoaded = false;
+
+constexpr long TpcallFlags = TPNOTIME;
+
+// Shows the wait cursor for the length of a call. When the call ends,
+// however it ends, the cursor comes back and the receive buffer's
+// definitions are rebuilt from whatever the buffer then holds.
+class TCallScope {
+ public:
+  explicit TCallScope(TTxFbfr& Recv) : FRecv(Recv), FPrevious(Screen->GetCursor()) {
+    if (!waitCursorLoaded) {
+      Screen->SetCursors(TuxWaitCursor, LoadCursorA(HInstance, "TUXWAIT"));
+      waitCursorLoaded = true;
+    }
+    Screen->SetCursor(TuxWaitCursor);
+  }
+  ~TCallScope() {
+    try {
+      Screen->SetCursor(FPrevious);
+    } catch (...) {
+      // Nothing sensible to do about a screen that refuses its cursor.
+    }
+    try {
+      FRecv.SyncFbfrDef();
+    } catch (...) {
+      // The definitions stay as they were; the reply itself is intact.
+    }
+  }
+  TCallScope(const TCallScope&) = delete;
+  TCallScope& operator=(const TCallScope&) = delete;
+
+ private:
+  TTxFbfr& FRecv;
+  const TCursor FPrevious;
+};
+
+// The routing occurrences appended to a request. They are removed in the
+// order they were appended: by Remove on the ordinary way, by the
+// destructor when the call is left early.
+class TRoutingFields {
+ public:
+  explicit TRoutingFields(TTxFbfr& Send) : FSend(Send) {}
+  ~TRoutingFields() {
+    while (FNext < FAppended.size()) {
+      try {
+        Remove();
+      } catch (...) {
+        // Already gone (a hook may have removed it): go on with the rest.
+      }
+    }
+  }
+  TRoutingFields(const TRoutingFields&) = delete;
+  TRoutingFields& operator=(const TRoutingFields&) = delete;
+
+  void Append(FLDID32 Id, const Variant& Value) {
+    FAppended.emplace_back(Id, FSend.AppendOcc(Id, Value));
+  }
+  // Raises ETxFmlError when an occurrence is no longer there; the ones
+  // after it are then removed by the destructor.
+  void Remove() {
+    while (FNext < FAppended.size()) {
+      const auto [id, occ] = FAppended[FNext++];
+      FSend.DeleteOcc(id, occ);
+    }
+  }
+
+ private:
+  TTxFbfr& FSend;
+  std::vector<std::pair<FLDID32, int>> FAppended;
+  std::size_t FNext = 0;
+};
+
+long EnvironmentNumber(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::atol(value) : 0;
+}
+
+AnsiString TimeOfDay() { return FormatDateTime("hh:nn:ss.zzz", Now()); }
+
+AnsiString WorkstationName() {
+  char name[16] = {};
+  DWORD size = sizeof name;
+  return GetComputerNameA(name, &size) ? AnsiString(name) : AnsiString();
+}
+
+AnsiString TextOrEmpty(const char* text) { return AnsiString(text != nullptr ? text : ""); }
+
+// A property of the session server. A failing read goes through the
+// framework's COM check dialog, and the call goes on with the empty value.
+template <class T>
+T ReadSession(HRESULT (ITuxSession::*getter)(T*), const char* expression, int line) {
+  T value{};
+  const HRESULT hr = (TTxGlobalClient::GetSession()->*getter)(&value);
+  if (SUCCEEDED(hr)) return value;
+  ComCheckDialog(hr, expression, __FILE__, line);
+  return T{};
+}
+#define TX_READ_SESSION(getter) \
+  ReadSession(&ITuxSession::getter, "GetSession()->" #getter "()", __LINE__)
+
+// The call-log component, when one is registered; creation failures of any
+// kind mean there is none.
+TComInterface<IQuorEventLogTX> CreateCallLog() noexcept {
+  TComInterface<IQuorEventLogTX> callLog;
+  try {
+    if (FAILED(CoCreateInstance(CLSID_QuorEventLog, nullptr, CLSCTX_SERVER, callLog))) {
+      callLog.Reset();
+      SetErrorInfo(0, nullptr);  // a missing log is not an error of anyone's
+    }
+  } catch (...) {
+    callLog.Reset();
+  }
+  return callLog;
+}
+
+}  // namespace
+
+// What the call log receives about one call.
+struct TTxService::TCallRecord {
+  TComInterface<IQuorEventLogTX> CallLog;
+  AnsiString Login = "N/A";
+  AnsiString AppCode = "N/A";
+  AnsiString AppVersion = "N/A";
+  AnsiString Unit = "N/A";
+  AnsiString Role = "N/A";
+  long AppKey = 0;
+  AnsiString RequestXml;
+  AnsiString StartTime;
+  AnsiString EndTime;
+  AnsiString CallTag;
+  long SentBytes = 0;
+  AnsiString ComputerName = WorkstationName();
+};
+
+TTxService::TTxService(TComponent* AOwner)
+    : TComponent(AOwner),
+      FSendContract(std::make_unique<TTxFbfrDef>(this)),
+      FRecvContract(std::make_unique<TTxFbfrDef>(this)),
+      FSendData(std::make_unique<TTxFbfr>(this, 4096)),
+      FRecvData(std::make_unique<TTxFbfr>(this, 4096)) {
+  FSendData->Contract = FSendContract.get();
+  FRecvData->Contract = FRecvContract.get();
+}
+
+TTxService::~TTxService() {
+  FSendData.reset();
+  FRecvData.reset();
+  FSendContract.reset();
+  FRecvContract.reset();
+}
+
+namespace {
+void CopyContract(TTxFbfrDef& contract, TTxFbfrDef* source) {
+  if (source == nullptr) {
+    contract.Clear();
+  } else {
+    contract.Assign(source);
+  }
+}
+}  // namespace
+
+void TTxService::SetSendContract(TTxFbfrDef* Value) {
+  CopyContract(*FSendContract, Value);
+  FSendData->Contract = FSendContract.get();
+}
+
+void TTxService::SetRecvContract(TTxFbfrDef* Value) {
+  CopyContract(*FRecvContract, Value);
+  FRecvData->Contract = FRecvContract.get();
+}
+
+void TTxService::SetSendData(TTxFbfr* Value) {
+  if (Value == nullptr) {
+    FSendData->Clear();
+  } else if (Value != FSendData.get()) {
+    *FSendData = *Value;
+  }
+  FSendData->Contract = FSendContract.get();
+}
+
+void TTxService::InternalExecute() {
+  FSendData->CheckWithContract();
+
+  LastUrcode = 0;
+  const TCallScope scope(*FRecvData);
+  tperrno = 0;
+
+  const bool dump = EnvironmentNumber("QUORDEBUGMODE") > 0;
+  TTxGlobalClient::Connect();
+  FRecvData->Clear();
+  tperrno = 0;
+  tpurcode = 0;
+
+  TCallRecord record;
+  record.CallLog = CreateCallLog();
+  if (record.CallLog) {
+    WideString tag;
+    record.CallLog->GetCallTag(&tag);
+    record.CallTag = AnsiString(tag);
+  }
+  record.StartTime = TimeOfDay();
+
+  const bool logged = static_cast<bool>(record.CallLog);
+  const long length = TX_READ_SESSION(get_UseRouter) != VARIANT_FALSE
+                          ? CallThroughRouter(dump, logged, record)
+                          : CallDirect(dump, logged, record);
+
+  record.EndTime = TimeOfDay();
+  LastUrcode = tpurcode;
+
+  // Failed calls are logged as well: the checks come after.
+  if (TX_READ_SESSION(get_AuthKind) == tsakQuor && record.CallLog) {
+    const long receivedBytes = Fused32(FRecvData->GetFbfrP());
+    record.CallLog->LogServiceCall(
+        WideString(FServiceName), WideString(record.Login), WideString(record.AppCode),
+        WideString(record.AppVersion), WideString(record.Role), WideString(record.Unit),
+        record.AppKey, tperrno, WideString(record.StartTime), WideString(record.EndTime),
+        record.SentBytes, receivedBytes, WideString(record.CallTag),
+        WideString(record.RequestXml), WideString(ReadTDXText()));
+  }
+
+  CheckSvcFail();
+  CheckTperrno(AnsiString());
+  CheckTDXInfo();
+  if (length == 0) {
+    FRecvData->Clear();  // the service returned no data
+  } else {
+    CheckReplyContract();
+  }
+}
+
+long TTxService::CallDirect(bool Dump, bool Logged, TCallRecord& Record) {
+  CallHooksBefore(FServiceName, FSendData.get());
+  if (Dump) DumpBuffer(FServiceName, FSendData.get());
+  if (Logged) CaptureRequest(Record);
+  long length = 0;
+  tpcall(const_cast<char*>(FServiceName.c_str()), reinterpret_cast<char*>(FSendData->GetFbfrP()),
+         0, reinterpret_cast<char**>(FRecvData->GetFbfrPP()), &length, TpcallFlags);
+  if (Dump) DumpBuffer(AnsiString(), FRecvData.get());
+  CallHooksAfter(FServiceName, FSendData.get(), FRecvData.get());
+  return length;
+}
+
+long TTxService::CallThroughRouter(bool Dump, bool Logged, TCallRecord& Record) {
+  Record.AppCode = AnsiString(TX_READ_SESSION(get_QuorAppCode));
+  Record.AppVersion = AnsiString(TX_READ_SESSION(get_QuorAppVersion));
+  Record.Login = AnsiString(TX_READ_SESSION(get_QuorInfoLogin));
+  Record.Unit = AnsiString(TX_READ_SESSION(get_QuorInfoUnit));
+  Record.Role = AnsiString(TX_READ_SESSION(get_QuorInfoRole));
+  Record.AppKey = TX_READ_SESSION(get_QuorInfoAppKey);
+
+  TRoutingFields routing(*FSendData);
+  routing.Append(RouteServiceFieldId, FServiceName);
+  routing.Append(RouteAppCodeFieldId, Record.AppCode);
+  routing.Append(RouteAppVersionFieldId, Record.AppVersion);
+  routing.Append(RouteLoginFieldId, Record.Login);
+  routing.Append(RouteUnitFieldId, Record.Unit);
+  routing.Append(RouteRoleFieldId, Record.Role);
+  routing.Append(RouteWorkstationFieldId, Record.ComputerName);
+  routing.Append(RouteProcessIdFieldId, static_cast<int>(GetCurrentProcessId()));
+  routing.Append(RouteCallTagFieldId, Record.CallTag);
+
+  CallHooksBefore(FServiceName, FSendData.get());
+  if (Dump) DumpBuffer(AnsiString(RouterServiceName) + " (" + FServiceName + ")", FSendData.get());
+  if (Logged) CaptureRequest(Record);
+  long length = 0;
+  tpcall(const_cast<char*>(RouterServiceName), reinterpret_cast<char*>(FSendData->GetFbfrP()), 0,
+         reinterpret_cast<char**>(FRecvData->GetFbfrPP()), &length, TpcallFlags);
+  if (Dump) DumpBuffer(AnsiString(), FRecvData.get());
+  // The after-call hooks still see the routing fields.
+  CallHooksAfter(FServiceName, FSendData.get(), FRecvData.get());
+  routing.Remove();
+  return length;
+}
+
+void TTxService::CaptureRequest(TCallRecord& Record) {
+  Record.SentBytes = Fused32(FSendData->GetFbfrP());
+  Record.RequestXml = ExportFMLToXML(FSendData.get());
+}
+
+void TTxService::CheckReplyContract() {
+  try {
+    FRecvData->CheckWithContract();
+  } catch (const ETxFbfrContractViolated& e) {
+    throw ETxFbfrContractViolated("Błąd w danych zwróconych z usługi Tuxedo: "_ansi + e.Message);
+  }
+}
+
+void TTxService::CheckSvcFail() {
+  if (tperrno != TPESVCFAIL) return;
+  // The detail first: it describes the last ATMI call, and asking for the
+  // texts is an ATMI call of its own.
+  const int error = tperrno;
+  const int detail = tperrordetail(0);
+  AnsiString message = "Błąd Tuxedo "_ansi + TextOrEmpty(tpstrerror(error)) +
+                       TextOrEmpty(tpstrerrordetail(detail, 0));
+  int code = 0;
+  if (FRecvData->OccCount(TDXErrCodeFieldId) > 0) {
+    // A null code (the long's null value) says no more than an absent one.
+    const Variant value = FRecvData->OccValue(TDXErrCodeFieldId, 0);
+    if (!value.IsNull()) code = value.AsInteger();
+  }
+  if (FRecvData->OccCount(TDXErrTextFieldId) > 0) {
+    message = VarToStr(FRecvData->OccValue(TDXErrTextFieldId, 0));
+  }
+  throw ETxSvcFail(message, code);
+}
+
+void TTxService::CheckTDXInfo() {
+  if (!FDetectTDXInfo || FRecvData->OccCount(TDXErrTextFieldId) <= 0) return;
+  const Variant text = FRecvData->OccValue(TDXErrTextFieldId, 0);
+  if (text.IsNull()) return;
+  int code = 0;
+  // Read without counting first: an absent long reads as 0.
+  const Variant value = FRecvData->OccValue(TDXErrCodeFieldId, 0);
+  if (!value.IsNull()) code = value.AsInteger();
+  const UINT icon = code < 0 ? MB_ICONERROR : MB_ICONINFORMATION;
+  MessageBoxA(nullptr, text.AsString().c_str(), "Informacja przekazana z serwera"_ansi.c_str(),
+              MB_OK | MB_TASKMODAL | icon);
+}
+
+AnsiString TTxService::ReadTDXText() {
+  if (FRecvData->OccCount(TDXErrTextFieldId) <= 0) return AnsiString();
+  return VarToStr(FRecvData->OccValue(TDXErrTextFieldId, 0));
 }
 
 }  // namespace Tx
