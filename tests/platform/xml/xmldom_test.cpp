@@ -9,6 +9,8 @@
 namespace Tx {
 namespace {
 
+using namespace std::string_literals;
+
 class XmlDom : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -109,7 +111,8 @@ TEST_F(XmlDom, TextThatIsNotXmlGivesAnEmptyDocument) {
       u"<FML32><OCC id=\"1\" id=\"2\">x</OCC></FML32>",     // duplicate attribute
       u"<FML32><OCC>&undefined;</OCC></FML32>",
       u"<FML32><OCC>\u0001</OCC></FML32>",                  // a literal control
-      u"<FML32><OCC>x\u0000</OCC></FML32>",
+      u"<FML32><OCC>x\u0000</OCC></FML32>"s,
+      u"\0\0\0<FML32/>"s,  // no encoding is guessed from zeros
       // Document type declarations are refused: no entity expansion, no
       // external entities, nothing fetched.
       u"<!DOCTYPE FML32 [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
