@@ -52,13 +52,13 @@ namespace Tx {
 // definition has the logical type txlftDate is written as the stored day
 // number (the value OccValue gives, minus one). Raises what OccValue raises
 // (an unsupported field type among them) and ETxFmlError for a failed walk;
-// nothing is returned then. Fbfr is not owned.
+// nothing is returned then. Fbfr is not owned and must not be null.
 AnsiString ExportFMLToXML(TTxFbfr* Fbfr);
 
 // The document of a bare buffer, read without any contract: strings are
 // translated from the server's code page; fields of other types than the
 // seven FML32 value types give empty elements. Raises ETxFmlError for a
-// failed read or walk. Fbfr is not owned.
+// failed read or walk. Fbfr is not owned and must not be null.
 AnsiString ExportFMLToXML(FBFR32* Fbfr);
 
 // Replaces Fbfr's contents with the OCC elements of Text that are children
@@ -84,7 +84,8 @@ AnsiString ExportFMLToXML(FBFR32* Fbfr);
 //     S_OK, as for an OCC element without an id attribute;
 //   - EConvertError for an id or a long value that is not an integer;
 //   - whatever AppendOcc raises for a value the field does not take.
-// After an error part-way the buffer keeps the values added so far.
+// After an error part-way the buffer keeps the values added so far. Fbfr is
+// not owned and must not be null.
 // A document of more than 64 KB first makes room for its own length in the
 // buffer (TTxFbfr::EnsureSpace), so that a large import grows the buffer
 // once rather than in 4 KB steps.
