@@ -386,7 +386,6 @@ struct TTxService::TCallRecord {
   AnsiString EndTime;
   AnsiString CallTag;
   long SentBytes = 0;
-  AnsiString ComputerName = WorkstationName();
 };
 
 TTxService::TTxService(TComponent* AOwner)
@@ -455,14 +454,15 @@ void TTxService::InternalExecute() {
     record.CallLog->GetCallTag(&tag);
     record.CallTag = AnsiString(tag);
   }
-  record.StartTime = TimeOfDay();
+  // The times and the sizes are for the log only.
+  if (record.CallLog) record.StartTime = TimeOfDay();
 
   const bool logged = static_cast<bool>(record.CallLog);
   const long length = TX_READ_SESSION(get_UseRouter) != VARIANT_FALSE
                           ? CallThroughRouter(dump, logged, record)
                           : CallDirect(dump, logged, record);
 
-  record.EndTime = TimeOfDay();
+  if (record.CallLog) record.EndTime = TimeOfDay();
   LastUrcode = tpurcode;
 
   // Failed calls are logged as well: the checks come after.
@@ -472,8 +472,8 @@ void TTxService::InternalExecute() {
         WideString(FServiceName), WideString(record.Login), WideString(record.AppCode),
         WideString(record.AppVersion), WideString(record.Role), WideString(record.Unit),
         record.AppKey, tperrno, WideString(record.StartTime), WideString(record.EndTime),
-        record.SentBytes, receivedBytes, WideString(record.CallTag),
-        WideString(record.RequestXml), WideString(ReadTDXText()));
+        record.SentBytes, receivedBytes, WideString(record.CallTag), WideString(record.RequestXml),
+        WideString(ReadTDXText()));
   }
 
   CheckSvcFail();
@@ -491,8 +491,8 @@ long TTxService::CallDirect(bool Dump, bool Logged, TCallRecord& Record) {
   if (Dump) DumpBuffer(FServiceName, FSendData.get());
   if (Logged) CaptureRequest(Record);
   long length = 0;
-  tpcall(const_cast<char*>(FServiceName.c_str()), reinterpret_cast<char*>(FSendData->GetFbfrP()),
-         0, reinterpret_cast<char**>(FRecvData->GetFbfrPP()), &length, TpcallFlags);
+  tpcall(const_cast<char*>(FServiceName.c_str()), reinterpret_cast<char*>(FSendData->GetFbfrP()), 0,
+         reinterpret_cast<char**>(FRecvData->GetFbfrPP()), &length, TpcallFlags);
   if (Dump) DumpBuffer(AnsiString(), FRecvData.get());
   CallHooksAfter(FServiceName, FSendData.get(), FRecvData.get());
   return length;
@@ -513,7 +513,7 @@ long TTxService::CallThroughRouter(bool Dump, bool Logged, TCallRecord& Record) 
   routing.Append(RouteLoginFieldId, Record.Login);
   routing.Append(RouteUnitFieldId, Record.Unit);
   routing.Append(RouteRoleFieldId, Record.Role);
-  routing.Append(RouteWorkstationFieldId, Record.ComputerName);
+  routing.Append(RouteWorkstationFieldId, WorkstationName());
   routing.Append(RouteProcessIdFieldId, static_cast<int>(GetCurrentProcessId()));
   routing.Append(RouteCallTagFieldId, Record.CallTag);
 

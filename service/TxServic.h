@@ -156,8 +156,8 @@ inline constexpr FLDID32 RouteWorkstationFieldId = 0x0A0F42A8;  // string 100010
 inline constexpr FLDID32 RouteProcessIdFieldId = 0x020F42A9;    // long 1000105: process id
 inline constexpr FLDID32 RouteCallTagFieldId = 0x0A0F42AA;      // string 1000106: call tag
 inline constexpr std::array<FLDID32, 9> RouteFieldIds = {
-    RouteServiceFieldId, RouteAppCodeFieldId,     RouteAppVersionFieldId,
-    RouteLoginFieldId,   RouteUnitFieldId,        RouteRoleFieldId,
+    RouteServiceFieldId,     RouteAppCodeFieldId,   RouteAppVersionFieldId,
+    RouteLoginFieldId,       RouteUnitFieldId,      RouteRoleFieldId,
     RouteWorkstationFieldId, RouteProcessIdFieldId, RouteCallTagFieldId};
 
 // The screen cursor number of the wait cursor shown during a call.
@@ -181,8 +181,8 @@ class TTxService : public TComponent {
 
   // The published properties in the order a form file holds them.
   static constexpr std::array<const char*, 9> PublishedProperties = {
-      "ServiceName", "SendContract", "RecvContract",  "SendData",     "RecvData",
-      "RecvReadOnly", "Cached",      "CacheLifetime", "DetectTDXInfo"};
+      "ServiceName",  "SendContract", "RecvContract",  "SendData",     "RecvData",
+      "RecvReadOnly", "Cached",       "CacheLifetime", "DetectTDXInfo"};
 
   // ---- Published properties ----
   // The service to call; empty after construction (and passed to tpcall as

@@ -50,8 +50,16 @@ bool IsText(const Variant& value) noexcept {
 
 bool IsNumber(TVarType type) noexcept {
   switch (type) {
-    case varSmallint: case varInteger: case varSingle: case varDouble: case varDate:
-    case varBoolean: case varShortInt: case varByte: case varWord: case varLongWord:
+    case varSmallint:
+    case varInteger:
+    case varSingle:
+    case varDouble:
+    case varDate:
+    case varBoolean:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
     case varInt64:
       return true;
     default:
@@ -92,7 +100,8 @@ bool SameValue(const Variant& stored, const Variant& requested) {
   return stored == requested;
 }
 
-bool SameFieldIds(const std::vector<TTxCachedField>& key, const std::vector<TTxCachedField>& other) {
+bool SameFieldIds(const std::vector<TTxCachedField>& key,
+                  const std::vector<TTxCachedField>& other) {
   return std::equal(key.begin(), key.end(), other.begin(), other.end(),
                     [](const TTxCachedField& a, const TTxCachedField& b) { return a.Id == b.Id; });
 }
@@ -200,6 +209,9 @@ class TTxServiceCache::TRequest {
     return AgreesWithBuffer(Call.Key);
   }
 
+  std::uint64_t FieldsDigest() const noexcept { return FFieldsDigest; }
+  std::uint64_t ValuesDigest() const noexcept { return FValuesDigest; }
+
   // Makes the stored form of this request; the key moves into it.
   TTxCachedCall TakeCall() {
     TTxCachedCall call;
@@ -269,9 +281,8 @@ int& TTxServiceCache::AreaSize(const TTxCachedService& Service) noexcept {
 }
 
 void TTxServiceCache::Log(const AnsiString& Message) const {
-  const AnsiString line =
-      Message + Format(" (Buffer sizes: normal=%d limited to:%d, permanent=%d)",
-                       {FNormalSize, FLimit, FPermanentSize});
+  const AnsiString line = Message + Format(" (Buffer sizes: normal=%d limited to:%d, permanent=%d)",
+                                           {FNormalSize, FLimit, FPermanentSize});
   OutputDebugStringA(line.c_str());
 }
 
@@ -301,9 +312,53 @@ bool TTxServiceCache::IsServicePermanent(AnsiString ServiceName) {
 }
 
 std::deque<TTxCachedCall>::iterator TTxServiceCache::FirstMatch(TTxCachedService& Service,
-                                                                 TRequest& Request) {
-  return std::find_if(Service.Calls.begin(), Service.Calls.end(),
-                      [&](const TTxCachedCall& call) { return Request.Matches(call); });
+                                                                TRequest& Request) {
+  std::deque<TTxCachedCall>& calls = Service.Calls;
+  const auto layout = Service.CallsByLayout.find(Request.FieldsDigest());
+  if (layout == Service.CallsByLayout.end() || layout->second != calls.size()) {
+    // Keys of other fields are among the calls: each must be asked.
+    return std::find_if(calls.begin(), calls.end(),
+                        [&](const TTxCachedCall& call) { return Request.Matches(call); });
+  }
+  // Every key has the request's fields, so only a call with the request's
+  // values digest can match; the first stored of those that does is the one.
+  const auto [first, last] = Service.CallsByDigest.equal_range(Request.ValuesDigest());
+  std::vector<std::uint64_t> candidates;
+  for (auto it = first; it != last; ++it) candidates.push_back(it->second);
+  std::sort(candidates.begin(), candidates.end());
+  for (const std::uint64_t sequence : candidates) {
+    const auto call =
+        std::lower_bound(calls.begin(), calls.end(), sequence,
+                         [](const TTxCachedCall& c, std::uint64_t s) { return c.Sequence < s; });
+    if (call != calls.end() && call->Sequence == sequence && Request.Matches(*call)) return call;
+  }
+  return calls.end();
+}
+
+void TTxServiceCache::AddCall(TTxCachedService& Service, TTxCachedCall Call) {
+  Call.Sequence = ++FLastSequence;
+  Service.CallsByDigest.emplace(Call.ValuesDigest, Call.Sequence);
+  ++Service.CallsByLayout[Call.FieldsDigest];
+  Service.Size += Call.Size;
+  AreaSize(Service) += Call.Size;
+  Service.Calls.push_back(std::move(Call));
+}
+
+TTxCachedCall TTxServiceCache::RemoveCall(TTxCachedService& Service,
+                                          std::deque<TTxCachedCall>::iterator Call) {
+  const auto [first, last] = Service.CallsByDigest.equal_range(Call->ValuesDigest);
+  const auto entry =
+      std::find_if(first, last, [&](const auto& e) { return e.second == Call->Sequence; });
+  if (entry != last) Service.CallsByDigest.erase(entry);
+  if (const auto layout = Service.CallsByLayout.find(Call->FieldsDigest);
+      layout != Service.CallsByLayout.end() && --layout->second == 0) {
+    Service.CallsByLayout.erase(layout);
+  }
+  Service.Size -= Call->Size;
+  AreaSize(Service) -= Call->Size;
+  TTxCachedCall removed = std::move(*Call);
+  Service.Calls.erase(Call);
+  return removed;
 }
 
 bool TTxServiceCache::CheckCache(TTxService* Service) {
@@ -341,11 +396,7 @@ bool TTxServiceCache::IsCachedCall(TTxService* Service) {
 int TTxServiceCache::Invalidate(TTxCachedService& Service, TRequest& Request) {
   const auto call = FirstMatch(Service, Request);
   if (call == Service.Calls.end()) return 0;
-  const int size = call->Size;
-  Service.Calls.erase(call);
-  Service.Size -= size;
-  AreaSize(Service) -= size;
-  return size;
+  return RemoveCall(Service, call).Size;
 }
 
 int TTxServiceCache::InvalidateCachedCall(TTxService* Service) {
@@ -382,9 +433,7 @@ void TTxServiceCache::UpdateCachedCall(TTxService* Service) {
     FServices.push_back(std::move(created));
     service = &FServices.back();
   }
-  service->Calls.push_back(std::move(call));
-  service->Size += size;
-  AreaSize(*service) += size;
+  AddCall(*service, std::move(call));
   Log(Format("Adding/updating service call: %s, size=%d", {name, size}));
 }
 
@@ -401,10 +450,7 @@ void TTxServiceCache::MakeRoom(long long Bytes) {
     }
     if (victim == nullptr) return;  // nothing left to discard: stored over the limit
 
-    const TTxCachedCall oldest = std::move(victim->Calls.front());
-    victim->Calls.pop_front();
-    victim->Size -= oldest.Size;
-    FNormalSize -= oldest.Size;
+    const TTxCachedCall oldest = RemoveCall(*victim, victim->Calls.begin());
     Log(Format("Discarding service call: %s, added=%s, size=%d",
                {victim->Name, TimeToStr(oldest.Added), oldest.Size}));
     if (oldest.Size == 0) return;
@@ -415,6 +461,8 @@ void TTxServiceCache::ClearService(AnsiString ServiceName) {
   TTxCachedService* const service = Find(ServiceName);
   if (service == nullptr) return;
   service->Calls.clear();
+  service->CallsByDigest.clear();
+  service->CallsByLayout.clear();
   AreaSize(*service) -= service->Size;
   service->Size = 0;
 }
@@ -432,8 +480,8 @@ bool CacheSwitchedOff() {
 
 void TTxService::Execute() {
   ICacheControl* const cache = GlobalCacheControl();
-  const bool useCache = cache != nullptr && FCached && !CacheSwitchedOff() &&
-                        !ComponentState().Contains(csDesigning);
+  const bool useCache =
+      cache != nullptr && FCached && !CacheSwitchedOff() && !ComponentState().Contains(csDesigning);
   if (!useCache) {
     InternalExecute();
     return;

@@ -44,9 +44,12 @@
 //   "Discarding service call: <service>, added=<time>, size=<n>"
 // each followed by " (Buffer sizes: normal=<n> limited to:<n>, permanent=<n>)".
 //
-// Matching is a walk over the stored calls of the service; each call
-// carries digests of its key, so a call that cannot match costs a couple of
-// integer comparisons and only a candidate is compared value by value.
+// Finding the stored call of a request: each call carries digests of its
+// key. When all the calls of the service were stored with the request's key
+// fields (the usual case: one contract), the calls whose values digest
+// equals the request's are looked up directly, and only they are compared
+// value by value, in the order they were stored; otherwise the calls are
+// walked in order, one that cannot match costing a few integer comparisons.
 //
 // No locks: the cache is used from the application's thread only.
 #pragma once
@@ -56,6 +59,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/framework/AnsiString.h"
@@ -123,14 +127,15 @@ struct TTxCachedField {
 
 // One stored call.
 struct TTxCachedCall {
-  TDateTime Added;                   // when it was stored
-  int Size = 0;                      // allocated sizes of request and reply
-  std::vector<TTxCachedField> Key;   // the request
-  TTxCachedReply Reply;              // a copy of the reply; null when it could not be allocated
-  long Urcode = 0;                   // the service's LastUrcode when stored
-  bool KeyOfFieldsPresent = false;   // made from the fields held (no contract)
-  std::uint64_t FieldsDigest = 0;    // of the key's field ids
-  std::uint64_t ValuesDigest = 0;    // of the key's ids, counts and values
+  TDateTime Added;                  // when it was stored
+  int Size = 0;                     // allocated sizes of request and reply
+  std::vector<TTxCachedField> Key;  // the request
+  TTxCachedReply Reply;             // a copy of the reply; null when it could not be allocated
+  long Urcode = 0;                  // the service's LastUrcode when stored
+  bool KeyOfFieldsPresent = false;  // made from the fields held (no contract)
+  std::uint64_t FieldsDigest = 0;   // of the key's field ids
+  std::uint64_t ValuesDigest = 0;   // of the key's ids, counts and values
+  std::uint64_t Sequence = 0;       // grows with every call stored in the cache
 };
 
 // The calls of one service name (compared case-sensitively).
@@ -145,6 +150,12 @@ struct TTxCachedService {
   int Size = 0;                     // the sum of its calls' sizes
   std::deque<TTxCachedCall> Calls;  // oldest first
   bool Permanent = false;
+
+  // Kept by the cache with Calls, to find the calls that may match a
+  // request without walking them all: the Sequence of the calls by their
+  // ValuesDigest, and how many calls there are of each FieldsDigest.
+  std::unordered_multimap<std::uint64_t, std::uint64_t> CallsByDigest;
+  std::unordered_map<std::uint64_t, std::size_t> CallsByLayout;
 };
 
 class TTxServiceCache final : public ICacheControl {
@@ -180,6 +191,8 @@ class TTxServiceCache final : public ICacheControl {
   TTxCachedService* Find(const AnsiString& ServiceName);
   std::deque<TTxCachedCall>::iterator FirstMatch(TTxCachedService& Service, TRequest& Request);
   int Invalidate(TTxCachedService& Service, TRequest& Request);
+  void AddCall(TTxCachedService& Service, TTxCachedCall Call);
+  TTxCachedCall RemoveCall(TTxCachedService& Service, std::deque<TTxCachedCall>::iterator Call);
   void MakeRoom(long long Bytes);
   int& AreaSize(const TTxCachedService& Service) noexcept;
   void Log(const AnsiString& Message) const;
@@ -187,6 +200,7 @@ class TTxServiceCache final : public ICacheControl {
   int FLimit = DefaultBufferLimit;
   int FNormalSize = 0;
   int FPermanentSize = 0;
+  std::uint64_t FLastSequence = 0;
   std::vector<TTxCachedService> FServices;
 };
 

@@ -57,13 +57,26 @@ class TQuorEventLogFile final : public TComObject<IQuorEventLogTX> {
                          const WideString& RequestXml, const WideString& ErrorText) override {
     AnsiString line;
     const HRESULT built = Guarded([&] {
-      const auto text = [](const WideString& value) { return EscapeCallLogText(AnsiString(value)); };
+      const auto text = [](const WideString& value) {
+        return EscapeCallLogText(AnsiString(value));
+      };
       const auto number = [](LONG value) { return IntToStr(static_cast<long>(value)); };
-      const AnsiString columns[] = {
-          FormatDateTime("yyyy-mm-dd", Now()), text(StartTime), text(EndTime),
-          text(ServiceName), number(Tperrno), text(Login), text(AppCode), text(AppVersion),
-          text(Role), text(Unit), number(AppKey), number(SentBytes), number(ReceivedBytes),
-          text(CallTag), text(ErrorText), text(RequestXml)};
+      const AnsiString columns[] = {FormatDateTime("yyyy-mm-dd", Now()),
+                                    text(StartTime),
+                                    text(EndTime),
+                                    text(ServiceName),
+                                    number(Tperrno),
+                                    text(Login),
+                                    text(AppCode),
+                                    text(AppVersion),
+                                    text(Role),
+                                    text(Unit),
+                                    number(AppKey),
+                                    number(SentBytes),
+                                    number(ReceivedBytes),
+                                    text(CallTag),
+                                    text(ErrorText),
+                                    text(RequestXml)};
       for (const AnsiString& column : columns) {
         if (!line.IsEmpty()) line += '\t';
         line += column;
@@ -108,11 +121,21 @@ AnsiString EscapeCallLogText(const AnsiString& Text) {
   AnsiString escaped;
   for (int i = 1; i <= Text.Length(); ++i) {
     switch (const char c = Text[i]) {
-      case '\\': escaped += "\\\\"; break;
-      case '\t': escaped += "\\t"; break;
-      case '\r': escaped += "\\r"; break;
-      case '\n': escaped += "\\n"; break;
-      default: escaped += c; break;
+      case '\\':
+        escaped += "\\\\";
+        break;
+      case '\t':
+        escaped += "\\t";
+        break;
+      case '\r':
+        escaped += "\\r";
+        break;
+      case '\n':
+        escaped += "\\n";
+        break;
+      default:
+        escaped += c;
+        break;
     }
   }
   return escaped;

@@ -99,7 +99,8 @@ void RefuseJoin(TPSVCINFO*) { tpreturn(TPFAIL, 0, nullptr, 0, 0); }
 std::vector<std::string> hookSaw;
 int hookResult = 0;
 int BeforeHook(char* name, TTxFbfr* send) {
-  hookSaw.push_back(std::string("before ") + name + " " + std::to_string(Listing(send->GetFbfrP()).size()));
+  hookSaw.push_back(std::string("before ") + name + " " +
+                    std::to_string(Listing(send->GetFbfrP()).size()));
   return hookResult;
 }
 void AfterHook(char* name, TTxFbfr*, TTxFbfr*, int err, int) {
@@ -348,9 +349,9 @@ TEST_F(Service, DebugModeAboveZeroDumpsRequestAndReply) {
     std::ifstream in(DumpFilePath().str(), std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::string found;  // P, R: request of PAY, of ROUTER (PAY); Z: reply
-    for (const auto& [letter, marker] : {std::pair{'P', "Wywołanie usługi PAY "},
-                                         std::pair{'R', "Wywołanie usługi ROUTER (PAY) "},
-                                         std::pair{'Z', "Zakończenie usługi; tpurcode=7"}}) {
+    for (const auto& [letter, marker] :
+         {std::pair{'P', "Wywołanie usługi PAY "}, std::pair{'R', "Wywołanie usługi ROUTER (PAY) "},
+          std::pair{'Z', "Zakończenie usługi; tpurcode=7"}}) {
       const std::string ansi = Utf8ToAnsi(marker).str();
       for (auto at = text.find(ansi); at != std::string::npos; at = text.find(ansi, at + 1))
         found += letter;
@@ -401,7 +402,7 @@ TEST_F(Service, CallLogGetsOneLinePerCallOfALoggedInSession) {
   ASSERT_EQ(lines[0].size(), 16U);
   const std::vector<std::string> fixed(lines[0].begin() + 3, lines[0].begin() + 11);
   EXPECT_EQ(fixed, (std::vector<std::string>{"PAY", "0", "jan", "FK", "2.1", "kasjer",
-                                              "Oddział Łódź"_ansi.str(), "4711"}));
+                                             "Oddział Łódź"_ansi.str(), "4711"}));
   EXPECT_EQ(lines[0][11], std::to_string(used));
   EXPECT_EQ(lines[0][12], std::to_string(received));
   EXPECT_EQ(lines[0][13], tag);
