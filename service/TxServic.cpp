@@ -453,14 +453,12 @@ void TTxService::InternalExecute() {
     WideString tag;
     record.CallLog->GetCallTag(&tag);
     record.CallTag = AnsiString(tag);
+    record.StartTime = TimeOfDay();  // the times are for the log only
   }
-  // The times and the sizes are for the log only.
-  if (record.CallLog) record.StartTime = TimeOfDay();
 
-  const bool logged = static_cast<bool>(record.CallLog);
   const long length = TX_READ_SESSION(get_UseRouter) != VARIANT_FALSE
-                          ? CallThroughRouter(dump, logged, record)
-                          : CallDirect(dump, logged, record);
+                          ? CallThroughRouter(dump, record)
+                          : CallDirect(dump, record);
 
   if (record.CallLog) record.EndTime = TimeOfDay();
   LastUrcode = tpurcode;
@@ -486,10 +484,10 @@ void TTxService::InternalExecute() {
   }
 }
 
-long TTxService::CallDirect(bool Dump, bool Logged, TCallRecord& Record) {
+long TTxService::CallDirect(bool Dump, TCallRecord& Record) {
   CallHooksBefore(FServiceName, FSendData.get());
   if (Dump) DumpBuffer(FServiceName, FSendData.get());
-  if (Logged) CaptureRequest(Record);
+  if (Record.CallLog) CaptureRequest(Record);
   long length = 0;
   tpcall(const_cast<char*>(FServiceName.c_str()), reinterpret_cast<char*>(FSendData->GetFbfrP()), 0,
          reinterpret_cast<char**>(FRecvData->GetFbfrPP()), &length, TpcallFlags);
@@ -498,7 +496,7 @@ long TTxService::CallDirect(bool Dump, bool Logged, TCallRecord& Record) {
   return length;
 }
 
-long TTxService::CallThroughRouter(bool Dump, bool Logged, TCallRecord& Record) {
+long TTxService::CallThroughRouter(bool Dump, TCallRecord& Record) {
   Record.AppCode = AnsiString(TX_READ_SESSION(get_QuorAppCode));
   Record.AppVersion = AnsiString(TX_READ_SESSION(get_QuorAppVersion));
   Record.Login = AnsiString(TX_READ_SESSION(get_QuorInfoLogin));
@@ -519,7 +517,7 @@ long TTxService::CallThroughRouter(bool Dump, bool Logged, TCallRecord& Record) 
 
   CallHooksBefore(FServiceName, FSendData.get());
   if (Dump) DumpBuffer(AnsiString(RouterServiceName) + " (" + FServiceName + ")", FSendData.get());
-  if (Logged) CaptureRequest(Record);
+  if (Record.CallLog) CaptureRequest(Record);
   long length = 0;
   tpcall(const_cast<char*>(RouterServiceName), reinterpret_cast<char*>(FSendData->GetFbfrP()), 0,
          reinterpret_cast<char**>(FRecvData->GetFbfrPP()), &length, TpcallFlags);

@@ -250,8 +250,9 @@ class TTxService : public TComponent {
  private:
   struct TCallRecord;
 
-  long CallDirect(bool Dump, bool Logged, TCallRecord& Record);
-  long CallThroughRouter(bool Dump, bool Logged, TCallRecord& Record);
+  // The two branches of the call; each returns the reply's length.
+  long CallDirect(bool Dump, TCallRecord& Record);
+  long CallThroughRouter(bool Dump, TCallRecord& Record);
   void CaptureRequest(TCallRecord& Record);
   void CheckReplyContract();
 

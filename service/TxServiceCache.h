@@ -10,8 +10,12 @@
 // replies of all other services share the normal area, bounded by
 // BufferLimit (5,242,880 bytes at first, never below 1,048,576): before a
 // reply is stored there, the oldest stored replies of services that are not
-// permanent are discarded until the new one fits. A call counts as the
-// allocated sizes of its request and reply buffers. Nothing expires by age;
+// permanent are discarded until the new one fits (or nothing is left to
+// discard: the reply is stored all the same). The oldest is the call stored
+// earliest, to the millisecond; of calls stored within one millisecond, that
+// of the service cached first goes first, and a call is discarded even when
+// it was stored in the current millisecond. A call counts as the allocated
+// sizes of its request and reply buffers. Nothing expires by age;
 // replies leave only by discarding, InvalidateCachedCall, ClearService or a
 // newer reply to the same request.
 //
