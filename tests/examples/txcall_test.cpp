@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,7 +18,12 @@ struct Session {
   std::string Out;
   std::string Err;
   int Status = -1;
+  bool operator==(const Session&) const = default;
 };
+
+void PrintTo(const Session& session, std::ostream* out) {
+  *out << "status " << session.Status << ", out:\n" << session.Out << "err:\n" << session.Err;
+}
 
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
@@ -54,179 +60,91 @@ class Txcall : public ::testing::Test {
     command += " <" + Quoted((FDirectory / "in").string()) + " >" +
                Quoted((FDirectory / "out").string()) + " 2>" +
                Quoted((FDirectory / "err").string());
-    Session session;
     const int status = std::system(command.c_str());
-    session.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    session.Out = ReadFile(FDirectory / "out");
-    session.Err = ReadFile(FDirectory / "err");
-    return session;
+    return {ReadFile(FDirectory / "out"), ReadFile(FDirectory / "err"),
+            WIFEXITED(status) ? WEXITSTATUS(status) : -1};
   }
 
   std::filesystem::path FDirectory;
 };
 
-TEST_F(Txcall, CallsEachBufferAndPrintsRepliesAndFailures) {
+// One buffer a line: replies, a failed call, a refusal and an information
+// of the server, a buffer that cannot be read, one without a service, an
+// unknown service, and the end of the input sending the last buffer.
+TEST_F(Txcall, CallsEachBufferAndReportsWhatFailsAndGoesOn) {
   const Session session =
-      Run("# customers of segment B\n"
-          "SRVCNM\tCUST_SELECT\n"
-          "SEGMENT\tB\n"
-          "\n"
-          "\n"
-          "SRVCNM\tPAY\n"
-          "CUST_ID\t1001\n"
-          "AMOUNT\t250.5\n"
-          "\n"
-          "SRVCNM\tPAY\n"
-          "CUST_ID\t1002\n"
-          "AMOUNT\t10\n"
-          "\n"
-          "SRVCNM\tCUST_UPDATE\n"
-          "CUST_ID\t1003\n"
-          "CUST_NAME\t\n"
-          "\n"
-          "SRVCNM\tRATES\n"
-          "CURRENCY\tEUR");  // the end of the input sends the last buffer
+      Run("# customers of segment B\nSRVCNM\tCUST_SELECT\nSEGMENT\tB\n\n\n"
+          "SRVCNM\tPAY\nCUST_ID\t1001\nAMOUNT\t250.5\n\n"
+          "SRVCNM\tPAY\nCUST_ID\t1002\nAMOUNT\t10\n\n"
+          "SRVCNM\tCUST_UPDATE\nCUST_ID\t1003\nCUST_NAME\t\n\n"
+          "SRVCNM\tCUST_REFRESH\nCUST_NUMBER\t1001\n\n"
+          "CUST_ID\t1001\n\n"
+          "SRVCNM\tNOSUCH\n\n"
+          "SRVCNM\tRATES\nCURRENCY\tEUR");
   EXPECT_EQ(session.Out,
-            "# CUST_SELECT\n"
-            "CUST_ID\t1002\n"
-            "SEGMENT\tB\n"
-            "BALANCE\t-3.25\n"
-            "CUST_NAME\tNowak Anna\n"
-            "NOTE\t\n"
-            "\n"
-            "# PAY\n"
-            "CUST_ID\t1001\n"
-            "BALANCE\t1000\n"
-            "\n"
-            "# CUST_UPDATE\n"
-            "TDX_ERRCODE\t-3\n"
-            "TDX_ROWID\t0\n"
-            "TDX_ERRTEXT\tNazwa klienta nie mo\\bfe by\\e6 pusta.\n"
-            "\n"
-            "# RATES\n"
-            "TDX_ERRCODE\t0\n"
-            "RATE\t4.3215\n"
-            "CURRENCY\tEUR\n"
+            "# CUST_SELECT\nCUST_ID\t1002\nSEGMENT\tB\nBALANCE\t-3.25\nCUST_NAME\tNowak Anna\n"
+            "NOTE\t\n\n"
+            "# PAY\nCUST_ID\t1001\nBALANCE\t1000\n\n"
+            "# CUST_UPDATE\nTDX_ERRCODE\t-3\nTDX_ROWID\t0\n"
+            "TDX_ERRTEXT\tNazwa klienta nie mo\\bfe by\\e6 pusta.\n\n"
+            "# RATES\nTDX_ERRCODE\t0\nRATE\t4.3215\nCURRENCY\tEUR\n"
             "TDX_ERRTEXT\tKursy orientacyjne; p\\b3atno\\9c\\e6 rozlicza si\\ea po kursie z chwili "
-            "ksi\\eagowania.\n"
-            "\n");
+            "ksi\\eagowania.\n\n");
   EXPECT_EQ(session.Err,
             "txcall: request 3 (line 10): PAY failed with error code -10: Niewystarczające środki "
             "na rachunku klienta nr 1002: saldo -3,25 zł, kwota 10,00 zł.\n"
             "=== Informacja przekazana z serwera (error) ===\n"
             "Nazwa klienta nie może być pusta.\n"
             "(OK) -> OK\n"
+            "txcall: request 5 (line 18): Fextread32: field name not in the field tables\n"
+            "txcall: request 6 (line 21): no SRVCNM names the service\n"
+            "txcall: request 7 (line 23): NOSUCH failed: Błąd Tuxedo TPENOENT: no such service, "
+            "buffer type or client\n"
             "=== Informacja przekazana z serwera (information) ===\n"
             "Kursy orientacyjne; płatność rozlicza się po kursie z chwili księgowania.\n"
             "(OK) -> OK\n");
   EXPECT_EQ(session.Status, 1);
 }
 
-TEST_F(Txcall, PrintsRepliesAsXmlOnRequest) {
-  const Session session = Run("SRVCNM\tCUST_REFRESH\nCUST_ID\t1003\n\n", {"--xml"});
-  EXPECT_EQ(session.Out,
-            "# CUST_REFRESH\n"
-            "CUST_ID\t1003\n"
-            "SEGMENT\tA\n"
-            "BALANCE\t0\n"
-            "CUST_NAME\tWi\\9cniewska Zofia\n"
-            "NOTE\t\n"
-            "\n"
-            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-            "<FML32><OCC id=\"33555433\">1003</OCC>\n"
-            "<OCC id=\"67109868\">A</OCC>\n"
-            "<OCC id=\"134218731\">0.000000</OCC>\n"
-            "<OCC id=\"167773162\">Wi&#x15b;niewska Zofia</OCC>\n"
-            "<OCC id=\"201327597\"></OCC>\n"
-            "</FML32>\n"
-            "\n");
-  EXPECT_EQ(session.Err, "");
-  EXPECT_EQ(session.Status, 0);
-}
+TEST_F(Txcall, OptionsAndBadOptions) {
+  const std::string pay = "SRVCNM\tPAY\nCUST_ID\t1001\nAMOUNT\t0.5\n\n";
+  const std::string paid = "# PAY\nCUST_ID\t1001\nBALANCE\t1250\n\n";
+  const std::string noJoin =
+      "txcall: Brak połączenia z serwerem Tuxedo !\n"
+      "txcall: the join failed: TPEPERM: the client was refused permission to join\n";
+  const std::string help = "Try 'txcall --help'.\n";
+  // --xml adds the reply's document after its text.
+  EXPECT_EQ(Run(pay, {"--router", "--auth", "quor", "--user", "jan", "--password", "tajne",
+                      "--app-code", "DEMO", "--xml"}),
+            (Session{paid + "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                            "<FML32><OCC id=\"33555433\">1001</OCC>\n"
+                            "<OCC id=\"134218731\">1250.000000</OCC>\n</FML32>\n\n",
+                     "", 0}));
+  EXPECT_EQ(Run(pay, {"-r"}),
+            (Session{"",
+                     "txcall: request 1 (line 1): PAY failed with error code -1: Usługi przez "
+                     "ROUTER są dostępne tylko po zalogowaniu.\n",
+                     1}));
+  EXPECT_EQ(Run(pay, {"-a", "quor", "-u", "jan", "-p", "zgadnij", "--app-code", "DEMO"}),
+            (Session{"", noJoin, 2}));
+  EXPECT_EQ(Run(pay, {"-a", "quor", "-u", "jan", "-p", "tajne", "--app-code", "KADRY"}),
+            (Session{"",
+                     "txcall: Brak połączenia z serwerem Tuxedo !\n"
+                     "txcall: the login was refused (QuorLoginResult 3)\n",
+                     2}));
+  EXPECT_EQ(Run(pay, {"--auth=tpinit", "--user=anna", "--password=sekret"}),
+            (Session{paid, "", 0}));
+  EXPECT_EQ(Run(pay, {"--auth=tpinit", "--user=anna", "--password=x"}), (Session{"", noJoin, 2}));
 
-TEST_F(Txcall, ReportsBuffersItCannotReadOrSendAndGoesOn) {
-  const Session session =
-      Run("SRVCNM\tCUST_REFRESH\n"
-          "CUST_NUMBER\t1001\n"
-          "\n"
-          "CUST_ID\t1001\n"
-          "\n"
-          "SRVCNM\tNOSUCH\n"
-          "\n"
-          "SRVCNM\tCUST_REFRESH\n"
-          "CUST_ID\t1009\n"
-          "\n"
-          "SRVCNM\tCUST_REFRESH\n"
-          "CUST_ID\t1002\n");
-  EXPECT_EQ(session.Out,
-            "# CUST_REFRESH\n"
-            "CUST_ID\t1002\n"
-            "SEGMENT\tB\n"
-            "BALANCE\t-3.25\n"
-            "CUST_NAME\tNowak Anna\n"
-            "NOTE\t\n"
-            "\n");
-  EXPECT_EQ(session.Err,
-            "txcall: request 1 (line 1): Fextread32: field name not in the field tables\n"
-            "txcall: request 2 (line 4): no SRVCNM names the service\n"
-            "txcall: request 3 (line 6): NOSUCH failed: Błąd Tuxedo TPENOENT: no such service, "
-            "buffer type or client\n"
-            "txcall: request 4 (line 8): CUST_REFRESH failed with error code -2: Nie znaleziono "
-            "klienta nr 1009.\n");
-  EXPECT_EQ(session.Status, 1);
-}
-
-TEST_F(Txcall, ConnectsWithTheSessionSettingsOfTheClientComponent) {
-  const std::string payment = "SRVCNM\tPAY\nCUST_ID\t1001\nAMOUNT\t0.5\n\n";
-  const Session routed = Run(payment, {"--router", "--auth", "quor", "--user", "jan", "--password",
-                                       "tajne", "--app-code", "DEMO"});
-  EXPECT_EQ(routed.Out, "# PAY\nCUST_ID\t1001\nBALANCE\t1250\n\n");
-  EXPECT_EQ(routed.Err, "");
-  EXPECT_EQ(routed.Status, 0);
-
-  const Session anonymous = Run(payment, {"-r"});
-  EXPECT_EQ(anonymous.Out, "");
-  EXPECT_EQ(anonymous.Err,
-            "txcall: request 1 (line 1): PAY failed with error code -1: Usługi przez ROUTER są "
-            "dostępne tylko po zalogowaniu.\n");
-  EXPECT_EQ(anonymous.Status, 1);
-
-  const Session wrongPassword =
-      Run(payment, {"-a", "quor", "-u", "jan", "-p", "zgadnij", "--app-code", "DEMO"});
-  EXPECT_EQ(wrongPassword.Out, "");
-  EXPECT_EQ(wrongPassword.Err,
-            "txcall: Brak połączenia z serwerem Tuxedo !\n"
-            "txcall: the join failed: TPEPERM: the client was refused permission to join\n");
-  EXPECT_EQ(wrongPassword.Status, 2);
-
-  const Session otherApplication =
-      Run(payment, {"-a", "quor", "-u", "jan", "-p", "tajne", "--app-code", "KADRY"});
-  EXPECT_EQ(otherApplication.Err,
-            "txcall: Brak połączenia z serwerem Tuxedo !\n"
-            "txcall: the login was refused (QuorLoginResult 3)\n");
-  EXPECT_EQ(otherApplication.Status, 2);
-
-  const Session joined = Run(payment, {"--auth=tpinit", "--user=anna", "--password=sekret"});
-  EXPECT_EQ(joined.Status, 0);
-  const Session notJoined = Run(payment, {"--auth=tpinit", "--user=anna", "--password=x"});
-  EXPECT_EQ(notJoined.Status, 2);
-}
-
-TEST_F(Txcall, RefusesBadOptionsAndExplainsItself) {
-  const Session badAuth = Run("", {"--auth", "kerberos"});
-  EXPECT_EQ(badAuth.Err,
-            "txcall: --auth takes none, tpinit or quor, not 'kerberos'\nTry 'txcall --help'.\n");
-  EXPECT_EQ(badAuth.Status, 2);
-  EXPECT_EQ(Run("", {"extra"}).Status, 2);
-
-  const Session help = Run("", {"--help"});
-  EXPECT_EQ(help.Status, 0);
-  EXPECT_EQ(help.Out.rfind("Usage: txcall [options] < requests\n", 0), 0u);
-
-  const Session nothing = Run("# only a comment\n\n\n");
-  EXPECT_EQ(nothing.Out, "");
-  EXPECT_EQ(nothing.Err, "");
-  EXPECT_EQ(nothing.Status, 0);
+  EXPECT_EQ(Run(pay, {"--auth", "kerberos"}),
+            (Session{"", "txcall: --auth takes none, tpinit or quor, not 'kerberos'\n" + help, 2}));
+  EXPECT_EQ(Run(pay, {"--login-flags", "7x"}),
+            (Session{"", "txcall: --login-flags takes a number, not '7x'\n" + help, 2}));
+  EXPECT_EQ(Run(pay, {"extra"}), (Session{"", "txcall: unexpected argument 'extra'\n" + help, 2}));
+  const Session usage = Run("", {"--help"});
+  EXPECT_EQ(usage.Status, 0);
+  EXPECT_EQ(usage.Out.rfind("Usage: txcall [options] < requests\n", 0), 0u);
+  EXPECT_EQ(Run("# only a comment\n\n\n"), (Session{"", "", 0}));
 }
 
 }  // namespace
