@@ -21,7 +21,8 @@
 //   - no network access, no external entities, no DTD loading: a document
 //     type declaration (<!DOCTYPE ...>) is refused outright, so there are no
 //     entities beyond the five predefined ones and nothing to expand;
-//   - elements may nest at most 256 levels, names are at most 50,000 bytes
+//   - below the document element, elements may nest at most 256 levels (a
+//     document 257 elements deep is the deepest accepted), names are at most 50,000 bytes
 //     and an attribute value at most 10,000,000 bytes (the libxml2 limits
 //     without its "huge" option); text content has no limit of its own;
 //   - character references to the C0 controls that XML 1.0 forbids (U+0001
