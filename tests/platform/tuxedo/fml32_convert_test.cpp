@@ -1,22 +1,11 @@
 // FML32 conversion functions: CFadd32, CFchg32, CFget32 and CFfind32
 // between the seven basic types.
-#include <fml32.h>
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdint>
-#include <cstring>
-#include <limits>
-#include <memory>
-#include <string>
+#include "tuxedo_test_support.h"
 
 namespace {
 
-struct FreeFbfr {
-  void operator()(FBFR32* fbfr) const { Ffree32(fbfr); }
-};
-using Fbfr = std::unique_ptr<FBFR32, FreeFbfr>;
+using namespace TuxTest;
 
 const FLDID32 kShort = Fmkfldid32(FLD_SHORT, 210);
 const FLDID32 kLong = Fmkfldid32(FLD_LONG, 211);
@@ -26,176 +15,88 @@ const FLDID32 kDouble = Fmkfldid32(FLD_DOUBLE, 214);
 const FLDID32 kString = Fmkfldid32(FLD_STRING, 215);
 const FLDID32 kCarray = Fmkfldid32(FLD_CARRAY, 216);
 
-char* Text(const char* text) { return const_cast<char*>(text); }
-template <typename T>
-char* Raw(T& value) {
-  return reinterpret_cast<char*>(&value);
-}
+std::string Z(const char* text) { return std::string(text) + '\0'; }  // a stored string
 
-class Fml32Convert : public ::testing::Test {
- protected:
-  Fbfr fbfr_{Falloc32(50, 4000)};
-
-  // The stored value of occurrence `oc` of `id`, read back as text.
-  std::string AsString(FLDID32 id, FLDOCC32 oc = 0) {
-    char text[512];
-    FLDLEN32 len = sizeof text;
-    if (CFget32(fbfr_.get(), id, oc, text, &len, FLD_STRING) != 1) return "<error>";
-    EXPECT_EQ(len, std::strlen(text) + 1);
-    return text;
+// A value of one type stored through CFchg32 into a field of another type:
+// the bytes the buffer then holds.
+TEST(Fml32Convert, ValuesConvertBetweenTheBasicTypes) {
+  const struct {
+    int from;
+    std::string value;
+    FLDID32 to;
+    std::string stored;
+    FLDLEN32 len = 0;  // of a carray value; 0: all of it
+  } cases[] = {
+      // Numbers written as "%d", "%ld" and "%f", to strings and to carrays.
+      {FLD_SHORT, BytesOf<short>(-32768), kString, Z("-32768")},
+      {FLD_LONG, BytesOf(LONG_MAX), kString, Z("9223372036854775807")},
+      {FLD_FLOAT, BytesOf(2.5f), kString, Z("2.500000")},
+      {FLD_DOUBLE, BytesOf(-1234.56789), kCarray, "-1234.567890"},
+      {FLD_DOUBLE, BytesOf(1e20), kString, Z("100000000000000000000.000000")},
+      // Text read for its leading number, with C's overflow and cast rules.
+      {FLD_STRING, "  42abc", kShort, BytesOf<short>(42)},
+      {FLD_STRING, "-17 apples", kLong, BytesOf(-17L)},
+      {FLD_STRING, "3.25e1x", kFloat, BytesOf(32.5f)},
+      {FLD_STRING, "no digits", kLong, BytesOf(0L)},
+      {FLD_STRING, "99999999999999999999999", kLong, BytesOf(LONG_MAX)},
+      {FLD_STRING, "70000", kShort, BytesOf(static_cast<short>(70000))},
+      {FLD_CARRAY, "123456", kLong, BytesOf(123L), 3},
+      // Numbers among themselves.
+      {FLD_DOUBLE, BytesOf(123.9), kLong, BytesOf(123L)},
+      {FLD_DOUBLE, BytesOf(1e300), kLong, BytesOf(LONG_MAX)},
+      {FLD_DOUBLE, BytesOf(std::nan("")), kShort, BytesOf<short>(0)},
+      {FLD_DOUBLE, BytesOf(1e300), kFloat, BytesOf(std::numeric_limits<float>::infinity())},
+      {FLD_SHORT, BytesOf<short>(-5), kLong, BytesOf(-5L)},
+      // A char is a one-character text and a small number.
+      {FLD_CHAR, "A", kString, Z("A")},
+      {FLD_CHAR, "A", kShort, BytesOf<short>(65)},
+      {FLD_STRING, "xyz", kChar, "x"},
+      {FLD_STRING, "", kChar, std::string(1, '\0')},
+      {FLD_LONG, BytesOf(66L), kChar, "B"},
+      // Strings end at their first zero byte; carrays have none.
+      {FLD_CARRAY, std::string("ab\0c", 4), kString, Z("ab")},
+      {FLD_STRING, "text", kCarray, "text"},
+      {FLD_CARRAY, "", kString, Z("")},
+  };
+  for (const auto& c : cases) {
+    Fbfr fbfr(Falloc32(5, 100));
+    const auto len = c.len != 0 ? c.len : static_cast<FLDLEN32>(c.value.size());
+    ASSERT_EQ(CFchg32(fbfr.get(), c.to, 0, Text(c.value.data()), len, c.from), 1) << c.value;
+    FLDLEN32 stored = 0;
+    const char* at = Ffind32(fbfr.get(), c.to, 0, &stored);
+    EXPECT_EQ(std::string(at, stored), c.stored) << c.from << " " << c.to << " " << c.value;
   }
-  std::string AsCarray(FLDID32 id, FLDOCC32 oc = 0) {
-    FLDLEN32 len = 0;
-    const char* value = CFfind32(fbfr_.get(), id, oc, &len, FLD_CARRAY);
-    return value == nullptr ? "<error>" : std::string(value, len);
-  }
-  template <typename T>
-  T As(FLDID32 id, int type, FLDOCC32 oc = 0) {
-    T value{};
-    FLDLEN32 len = sizeof value;
-    EXPECT_EQ(CFget32(fbfr_.get(), id, oc, Raw(value), &len, type), 1);
-    EXPECT_EQ(len, sizeof value);
-    return value;
-  }
-  void AddText(FLDID32 id, const char* text) { ASSERT_EQ(CFadd32(fbfr_.get(), id, Text(text), 0, FLD_STRING), 1); }
-};
-
-TEST_F(Fml32Convert, NumbersToText) {
-  short s = -32768;
-  long l = 9223372036854775807L;
-  float f = 2.5f;
-  double d = -1234.56789;
-  ASSERT_EQ(Fadd32(fbfr_.get(), kShort, Raw(s), 0), 1);
-  ASSERT_EQ(Fadd32(fbfr_.get(), kLong, Raw(l), 0), 1);
-  ASSERT_EQ(Fadd32(fbfr_.get(), kFloat, Raw(f), 0), 1);
-  ASSERT_EQ(Fadd32(fbfr_.get(), kDouble, Raw(d), 0), 1);
-  EXPECT_EQ(AsString(kShort), "-32768");
-  EXPECT_EQ(AsString(kLong), "9223372036854775807");
-  EXPECT_EQ(AsString(kFloat), "2.500000");
-  EXPECT_EQ(AsString(kDouble), "-1234.567890");
-  EXPECT_EQ(AsCarray(kShort), "-32768");
-  EXPECT_EQ(AsCarray(kDouble), "-1234.567890");
-  double big = 1e20;
-  ASSERT_EQ(Fchg32(fbfr_.get(), kDouble, 0, Raw(big), 0), 1);
-  EXPECT_EQ(AsString(kDouble), "100000000000000000000.000000");
 }
 
-TEST_F(Fml32Convert, TextToNumbersReadsTheLeadingNumber) {
-  AddText(kShort, "  42abc");
-  AddText(kLong, "-17 apples");
-  AddText(kFloat, "3.25e1x");
-  AddText(kDouble, "  -0.5");
-  AddText(kLong, "no digits");
-  AddText(kLong, "99999999999999999999999");
-  AddText(kShort, "70000");
-  EXPECT_EQ(Fvall32(fbfr_.get(), kShort, 0), 42);
-  EXPECT_EQ(Fvall32(fbfr_.get(), kLong, 0), -17);
-  EXPECT_EQ(As<float>(kFloat, FLD_FLOAT), 32.5f);
-  EXPECT_EQ(As<double>(kDouble, FLD_DOUBLE), -0.5);
-  EXPECT_EQ(Fvall32(fbfr_.get(), kLong, 1), 0);
-  EXPECT_EQ(Fvall32(fbfr_.get(), kLong, 2), std::numeric_limits<long>::max());
-  EXPECT_EQ(Fvall32(fbfr_.get(), kShort, 1), static_cast<short>(70000));
-}
-
-TEST_F(Fml32Convert, DecimalPointIsAlwaysADot) {
-  AddText(kDouble, "2.75");
-  EXPECT_EQ(As<double>(kDouble, FLD_DOUBLE), 2.75);
-  EXPECT_EQ(AsString(kDouble), "2.750000");
-}
-
-TEST_F(Fml32Convert, CharRules) {
-  char c = 'A';
-  ASSERT_EQ(Fadd32(fbfr_.get(), kChar, &c, 0), 1);
-  EXPECT_EQ(AsString(kChar), "A");
-  EXPECT_EQ(AsCarray(kChar), "A");
-  EXPECT_EQ(As<short>(kChar, FLD_SHORT), 65);
-  EXPECT_EQ(As<double>(kChar, FLD_DOUBLE), 65.0);
-
-  AddText(kChar, "xyz");
-  EXPECT_EQ(As<char>(kChar, FLD_CHAR, 1), 'x');
-  AddText(kChar, "");
-  EXPECT_EQ(As<char>(kChar, FLD_CHAR, 2), '\0');
-  long code = 66;
-  ASSERT_EQ(CFadd32(fbfr_.get(), kChar, Raw(code), 0, FLD_LONG), 1);
-  EXPECT_EQ(As<char>(kChar, FLD_CHAR, 3), 'B');
-  ASSERT_EQ(CFadd32(fbfr_.get(), kChar, Text("\x01rest"), 5, FLD_CARRAY), 1);
-  EXPECT_EQ(As<char>(kChar, FLD_CHAR, 4), '\x01');
-}
-
-TEST_F(Fml32Convert, StringAndCarray) {
-  const char bytes[] = {'a', 'b', '\0', 'c'};
-  ASSERT_EQ(CFadd32(fbfr_.get(), kString, Text(bytes), 4, FLD_CARRAY), 1);
-  EXPECT_EQ(Flen32(fbfr_.get(), kString, 0), 3);  // stops at the first zero byte
-  EXPECT_STREQ(Fvals32(fbfr_.get(), kString, 0), "ab");
-  ASSERT_EQ(CFadd32(fbfr_.get(), kCarray, Text("text"), 0, FLD_STRING), 1);
-  EXPECT_EQ(Flen32(fbfr_.get(), kCarray, 0), 4);  // without the zero
-  EXPECT_EQ(AsString(kCarray), "text");
-  char empty = 0;
-  ASSERT_EQ(Fadd32(fbfr_.get(), kCarray, &empty, 0), 1);
-  EXPECT_EQ(AsString(kCarray, 1), "");
-  EXPECT_EQ(As<long>(kCarray, FLD_LONG, 1), 0);
-  ASSERT_EQ(CFadd32(fbfr_.get(), kCarray, Text("123456"), 3, FLD_CARRAY), 1);
-  EXPECT_EQ(As<long>(kCarray, FLD_LONG, 2), 123);
-}
-
-TEST_F(Fml32Convert, NumbersAmongThemselves) {
-  double d = 123.9;
-  ASSERT_EQ(CFadd32(fbfr_.get(), kLong, Raw(d), 0, FLD_DOUBLE), 1);
-  EXPECT_EQ(Fvall32(fbfr_.get(), kLong, 0), 123);
-  double huge = 1e300;
-  ASSERT_EQ(CFadd32(fbfr_.get(), kLong, Raw(huge), 0, FLD_DOUBLE), 1);
-  EXPECT_EQ(Fvall32(fbfr_.get(), kLong, 1), std::numeric_limits<long>::max());
-  double notANumber = std::nan("");
-  ASSERT_EQ(CFadd32(fbfr_.get(), kShort, Raw(notANumber), 0, FLD_DOUBLE), 1);
-  EXPECT_EQ(Fvall32(fbfr_.get(), kShort, 0), 0);
-  ASSERT_EQ(CFadd32(fbfr_.get(), kFloat, Raw(huge), 0, FLD_DOUBLE), 1);
-  EXPECT_TRUE(std::isinf(As<float>(kFloat, FLD_FLOAT)));
-  long l = 70000;
-  ASSERT_EQ(CFadd32(fbfr_.get(), kDouble, Raw(l), 0, FLD_LONG), 1);
-  EXPECT_EQ(As<double>(kDouble, FLD_DOUBLE), 70000.0);
-  short s = -5;
-  ASSERT_EQ(CFadd32(fbfr_.get(), kLong, Raw(s), 0, FLD_SHORT), 1);
-  EXPECT_EQ(Fvall32(fbfr_.get(), kLong, 2), -5);
-}
-
-TEST_F(Fml32Convert, ChangeAndFind) {
-  AddText(kLong, "1");
-  ASSERT_EQ(CFchg32(fbfr_.get(), kLong, 2, Text("33"), 0, FLD_STRING), 1);
-  EXPECT_EQ(Foccur32(fbfr_.get(), kLong), 3);
-  EXPECT_EQ(Fvall32(fbfr_.get(), kLong, 1), 0);
-  EXPECT_EQ(Fvall32(fbfr_.get(), kLong, 2), 33);
-  FLDLEN32 len = 0;
-  const char* found = CFfind32(fbfr_.get(), kLong, 2, &len, FLD_DOUBLE);
+TEST(Fml32Convert, ReadingChangingAndErrors) {
+  Fbfr fbfr(Falloc32(10, 200));
+  ASSERT_EQ(CFadd32(fbfr.get(), kLong, Text("1"), 0, FLD_STRING), 1);
+  ASSERT_EQ(CFchg32(fbfr.get(), kLong, 2, Text("12345"), 0, FLD_STRING), 1);
+  char text[16];
+  FLDLEN32 len = sizeof text;
+  ASSERT_EQ(CFget32(fbfr.get(), kLong, 2, text, &len, FLD_STRING), 1);
+  EXPECT_STREQ(text, "12345");
+  EXPECT_EQ(len, 6u);
+  len = 0;
+  const char* found = CFfind32(fbfr.get(), kLong, 2, &len, FLD_DOUBLE);
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(len, sizeof(double));
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(found) % alignof(double), 0u);
-  EXPECT_EQ(*reinterpret_cast<const double*>(found), 33.0);
-  ASSERT_EQ(CFchg32(fbfr_.get(), kLong, 0, nullptr, 0, FLD_STRING), 1);
-  EXPECT_EQ(Foccur32(fbfr_.get(), kLong), 2);
-}
+  EXPECT_EQ(*reinterpret_cast<const double*>(found), 12345.0);
+  ASSERT_EQ(CFchg32(fbfr.get(), kLong, 0, nullptr, 0, FLD_STRING), 1);
+  EXPECT_EQ(Foccur32(fbfr.get(), kLong), 2);
 
-TEST_F(Fml32Convert, ErrorsAreReported) {
   long l = 1;
-  ASSERT_EQ(Fadd32(fbfr_.get(), kLong, Raw(l), 0), 1);
+  len = 5;  // one byte short of "12345"
   Ferror32 = 0;
-  EXPECT_EQ(CFadd32(fbfr_.get(), kLong, Raw(l), 0, 99), -1);
-  EXPECT_EQ(Ferror32, FTYPERR);
-  Ferror32 = 0;
-  EXPECT_EQ(CFadd32(fbfr_.get(), kLong, Raw(l), 0, FLD_PTR), -1);
-  EXPECT_EQ(Ferror32, FEBADOP);
-  Ferror32 = 0;
-  EXPECT_EQ(CFget32(fbfr_.get(), kLong, 3, Raw(l), nullptr, FLD_STRING), -1);
-  EXPECT_EQ(Ferror32, FNOTPRES);
-  char small[2];
-  FLDLEN32 len = sizeof small;
-  l = 12345;
-  ASSERT_EQ(Fchg32(fbfr_.get(), kLong, 0, Raw(l), 0), 1);
-  Ferror32 = 0;
-  EXPECT_EQ(CFget32(fbfr_.get(), kLong, 0, small, &len, FLD_STRING), -1);
-  EXPECT_EQ(Ferror32, FNOSPACE);
-  Ferror32 = 0;
-  EXPECT_EQ(CFfind32(fbfr_.get(), kLong, 9, nullptr, FLD_SHORT), nullptr);
-  EXPECT_EQ(Ferror32, FNOTPRES);
+  ExpectFerror(CFadd32(fbfr.get(), kLong, Raw(l), 0, 99) == -1, FTYPERR, "type 99");
+  ExpectFerror(CFadd32(fbfr.get(), kLong, Raw(l), 0, FLD_PTR) == -1, FEBADOP, "from ptr");
+  ExpectFerror(CFget32(fbfr.get(), kLong, 3, Raw(l), nullptr, FLD_STRING) == -1, FNOTPRES,
+               "CFget32 absent");
+  ExpectFerror(CFget32(fbfr.get(), kLong, 1, text, &len, FLD_STRING) == -1, FNOSPACE,
+               "CFget32 small");
+  ExpectFerror(CFfind32(fbfr.get(), kLong, 9, nullptr, FLD_SHORT) == nullptr, FNOTPRES,
+               "CFfind32 absent");
 }
 
 }  // namespace
