@@ -6,166 +6,121 @@
 #include <fml32.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <map>
 #include <string>
-#include <vector>
 
 namespace Tx {
 namespace {
 
 const FLDID32 kLong = Fmkfldid32(FLD_LONG, 201);
 
-// What the hooks saw, in call order: "<hook>:<name>[:tperrno:tpurcode]".
-std::vector<std::string> calls;
-int refusingResult = -1;
-
-int BeforeA(char* name, FBFR32**) {
-  calls.push_back(std::string("A:") + name);
-  name[0] = '#';  // a hook scribbling on its copy of the name
-  return 0;
-}
-int BeforeB(char* name, FBFR32**) {
-  calls.push_back(std::string("B:") + name);
-  return 1;
-}
-int BeforeC(char* name, FBFR32**) {
-  calls.push_back(std::string("C:") + name);
-  return 0;
-}
-int Refuse(char* name, FBFR32**) {
-  calls.push_back(std::string("refuse:") + name);
-  return refusingResult;
-}
-int BeforeObj(char* name, TTxFbfr*) {
-  calls.push_back(std::string("obj:") + name);
-  return 0;
+std::string calls;           // "<hook>:<name>[:<numbers>] ", in call order
+std::map<char, int> result;  // of each lettered before-call hook; 0 unless set
+void Note(const std::string& hook, const char* name, std::initializer_list<long> numbers = {}) {
+  calls += hook + ":" + name;
+  for (const long number : numbers) calls += ":" + std::to_string(number);
+  calls += " ";
 }
 
+template <char Letter>
+int Before(char* name, FBFR32**) {
+  Note(std::string(1, Letter), name);
+  if (*name != '\0') *name = '#';  // scribbles on its own copy of the name
+  return result[Letter];
+}
+int BeforeObj(char* name, TTxFbfr*) { return Note("obj", name), 0; }
 void AfterFbfr(char* name, FBFR32**, FBFR32**, int err, int urcode) {
-  calls.push_back(std::string("after:") + name + ":" + std::to_string(err) + ":" +
-                  std::to_string(urcode));
+  Note("after", name, {err, urcode});
   tperrno = TPETIME;  // the next hook sees the change
   tpurcode = urcode + 1;
 }
 void AfterObj(char* name, TTxFbfr* send, TTxFbfr* recv, int err, int urcode) {
-  calls.push_back(std::string("afterobj:") + name + ":" + std::to_string(err) + ":" +
-                  std::to_string(urcode) + ":" + std::to_string(send->OccCount(kLong)) + ":" +
-                  std::to_string(recv->OccCount(kLong)));
+  Note("afterobj", name, {err, urcode, send->OccCount(kLong), recv->OccCount(kLong)});
 }
-
-class Hooks : public ::testing::Test {
- protected:
-  void SetUp() override { calls.clear(); }
-  void TearDown() override {
-    for (auto hook : {BeforeA, BeforeB, BeforeC, Refuse}) UnregisterServiceHookBeforeCall(hook);
-    UnregisterServiceHookBeforeCall(BeforeObj);
-    UnregisterServiceHookAfterCall(AfterFbfr);
-    UnregisterServiceHookAfterCall(AfterObj);
-    tperrno = 0;
-    tpurcode = 0;
-    refusingResult = -1;
-  }
-
-  TTxFbfr FSend{nullptr, 1024};
-  TTxFbfr FRecv{nullptr, 1024};
-};
-
-TEST_F(Hooks, CalledInRegistrationOrderEachOnce) {
-  RegisterServiceHookBeforeCall(BeforeObj);
-  RegisterServiceHookBeforeCall(BeforeA);
-  RegisterServiceHookBeforeCall(BeforeB);
-  RegisterServiceHookBeforeCall(BeforeC);
-  RegisterServiceHookBeforeCall(BeforeA);  // already there: no effect
-  CallHooksBefore("PAY", &FSend);
-  EXPECT_EQ(calls, (std::vector<std::string>{"A:PAY", "B:PAY", "C:PAY", "obj:PAY"}));
-
-  calls.clear();
-  UnregisterServiceHookBeforeCall(BeforeB);
-  UnregisterServiceHookBeforeCall(BeforeB);  // not there: no effect
-  RegisterServiceHookBeforeCall(BeforeB);    // back at the end
-  CallHooksBefore("", &FSend);
-  EXPECT_EQ(calls, (std::vector<std::string>{"A:", "C:", "B:", "obj:"}));
-}
-
-TEST_F(Hooks, NegativeResultRefusesBeforeAnyObjectHook) {
-  RegisterServiceHookBeforeCall(BeforeA);
-  RegisterServiceHookBeforeCall(Refuse);
-  RegisterServiceHookBeforeCall(BeforeC);
-  RegisterServiceHookBeforeCall(BeforeObj);
-  try {
-    CallHooksBefore("PAY", &FSend);
-    FAIL() << "not refused";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message, "Operacja została przerwana!"_ansi);
-  }
-  EXPECT_EQ(calls, (std::vector<std::string>{"A:PAY", "refuse:PAY"}));
-
-  calls.clear();
-  refusingResult = 0;  // zero lets the call go on
-  CallHooksBefore("PAY", &FSend);
-  EXPECT_EQ(calls.size(), 4u);
-}
-
-TEST_F(Hooks, AfterHooksSeeTperrnoAndTpurcodeAfresh) {
-  long value = 5;
-  ASSERT_NE(Fadd32(FRecv.GetFbfrP(), kLong, reinterpret_cast<char*>(&value), 0), -1);
-  RegisterServiceHookAfterCall(AfterObj);
-  RegisterServiceHookAfterCall(AfterFbfr);
-  tperrno = TPESVCFAIL;
-  tpurcode = 7;
-  CallHooksAfter("PAY", &FSend, &FRecv);
-  const std::string sawTimeout = std::to_string(TPETIME);
-  EXPECT_EQ(calls, (std::vector<std::string>{"after:PAY:11:7",
-                                             "afterobj:PAY:" + sawTimeout + ":8:0:1"}));
-}
-
-// A hook replacing the send buffer through the pointer's address: the send
-// object owns the new buffer.
-int GrowSendBuffer(char*, FBFR32** send) {
-  FBFR32* bigger = reinterpret_cast<FBFR32*>(tpalloc(const_cast<char*>("FML32"), nullptr, 64000));
-  if (bigger == nullptr) return -1;
+int GrowSendBuffer(char*, FBFR32** send) {  // replaces the buffer through its address
+  auto* bigger = reinterpret_cast<FBFR32*>(tpalloc(const_cast<char*>("FML32"), nullptr, 64000));
   Fcpy32(bigger, *send);
   tpfree(reinterpret_cast<char*>(*send));
   *send = bigger;
   return 0;
 }
-
-TEST_F(Hooks, BufferFormMayReplaceTheSendBuffer) {
-  RegisterServiceHookBeforeCall(GrowSendBuffer);
-  CallHooksBefore("PAY", &FSend);
-  UnregisterServiceHookBeforeCall(GrowSendBuffer);
-  EXPECT_EQ(Fsizeof32(FSend.GetFbfrP()), FSend.GetFbfrSize());
-  EXPECT_GE(FSend.GetFbfrSize(), 64000);
-}
-
 int Throwing(char*, TTxFbfr*) { throw ETxError("z haka"); }
-
-TEST_F(Hooks, ExceptionFromAHookPassesThrough) {
-  RegisterServiceHookBeforeCall(Throwing);
-  EXPECT_THROW(CallHooksBefore("PAY", &FSend), ETxError);
-  UnregisterServiceHookBeforeCall(Throwing);
-}
-
-// ---- Changing the lists from inside a hook ---------------------------------------
-
 int RemovesItselfAndC(char* name, FBFR32**) {
-  calls.push_back(std::string("self:") + name);
+  Note("self", name);
   UnregisterServiceHookBeforeCall(RemovesItselfAndC);
-  UnregisterServiceHookBeforeCall(BeforeC);
-  RegisterServiceHookBeforeCall(BeforeB);
+  UnregisterServiceHookBeforeCall(Before<'C'>);
+  RegisterServiceHookBeforeCall(Before<'D'>);
   return 0;
 }
 
-TEST_F(Hooks, RemovalTakesEffectAtOnceAdditionAtTheNextWalk) {
-  RegisterServiceHookBeforeCall(BeforeA);
-  RegisterServiceHookBeforeCall(RemovesItselfAndC);
-  RegisterServiceHookBeforeCall(BeforeC);
-  CallHooksBefore("PAY", &FSend);
-  EXPECT_EQ(calls, (std::vector<std::string>{"A:PAY", "self:PAY"}));
+class Hooks : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (auto hook :
+         {Before<'A'>, Before<'B'>, Before<'C'>, Before<'D'>, GrowSendBuffer, RemovesItselfAndC})
+      UnregisterServiceHookBeforeCall(hook);
+    for (auto hook : {BeforeObj, Throwing}) UnregisterServiceHookBeforeCall(hook);
+    UnregisterServiceHookAfterCall(AfterFbfr);
+    UnregisterServiceHookAfterCall(AfterObj);
+    result.clear();
+    calls.clear();
+    tperrno = 0;
+    tpurcode = 0;
+  }
+  // The hooks one walk before the call calls, and what it raised.
+  std::string Walk(const char* name = "PAY") {
+    calls.clear();
+    try {
+      CallHooksBefore(name, &FSend);
+    } catch (const Exception& e) {
+      calls += "raised " + e.Message.str();
+    }
+    return calls;
+  }
+  TTxFbfr FSend{nullptr, 1024};
+  TTxFbfr FRecv{nullptr, 1024};
+};
 
-  calls.clear();
+TEST_F(Hooks, RegistrationOrderEachOnceUntilANegativeResult) {
+  result['B'] = 1;  // positive and zero results let the call go on
+  RegisterServiceHookBeforeCall(BeforeObj);
+  for (auto hook : {Before<'A'>, Before<'B'>, Before<'C'>, Before<'A'>})
+    RegisterServiceHookBeforeCall(hook);
+  RegisterServiceHookBeforeCall(static_cast<TTxServiceHookBeforeCallFbfr>(nullptr));
+  // The buffer form first; each hook gets its own copy of the name.
+  EXPECT_EQ(Walk(), "A:PAY B:PAY C:PAY obj:PAY ");
+
+  UnregisterServiceHookBeforeCall(Before<'B'>);
+  UnregisterServiceHookBeforeCall(Before<'B'>);  // not there: no effect
+  RegisterServiceHookBeforeCall(Before<'B'>);    // back at the end
+  EXPECT_EQ(Walk(""), "A: C: B: obj: ");
+  result['C'] = -1;
+  EXPECT_EQ(Walk(), "A:PAY C:PAY raised " + "Operacja została przerwana!"_ansi.str());
+}
+
+TEST_F(Hooks, AfterHooksSeeBothBuffersAndTperrnoAndTpurcodeAfresh) {
+  FRecv.AppendOcc(kLong, 5);
+  RegisterServiceHookAfterCall(AfterObj);
+  RegisterServiceHookAfterCall(AfterFbfr);
+  tperrno = TPESVCFAIL;
+  tpurcode = 7;
+  CallHooksAfter("PAY", &FSend, &FRecv);
+  EXPECT_EQ(calls, "after:PAY:11:7 afterobj:PAY:" + std::to_string(TPETIME) + ":8:0:1 ");
+}
+
+TEST_F(Hooks, ReplacedSendBufferIsOwnedAndExceptionsPassThrough) {
+  RegisterServiceHookBeforeCall(GrowSendBuffer);
   CallHooksBefore("PAY", &FSend);
-  EXPECT_EQ(calls, (std::vector<std::string>{"A:PAY", "B:PAY"}));
+  EXPECT_GE(FSend.GetFbfrSize(), 64000);  // the sanitizer build sees who frees what
+  RegisterServiceHookBeforeCall(Throwing);
+  EXPECT_THROW(CallHooksBefore("PAY", &FSend), ETxError);
+}
+
+TEST_F(Hooks, RemovalTakesEffectAtOnceAdditionAtTheNextWalk) {
+  for (auto hook : {Before<'A'>, RemovesItselfAndC, Before<'C'>, Before<'B'>})
+    RegisterServiceHookBeforeCall(hook);
+  EXPECT_EQ(Walk(), "A:PAY self:PAY B:PAY ");
+  EXPECT_EQ(Walk(), "A:PAY B:PAY D:PAY ");
 }
 
 }  // namespace
