@@ -4,11 +4,10 @@
 #include <unicode/ucnv.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "platform/framework/Exceptions.h"
-#include "platform/framework/FormatSettings.h"
+#include "platform/framework/framework_test_support.h"
 
 using namespace Tx;
 
@@ -39,14 +38,6 @@ std::string AllBytes() {
   return bytes;
 }
 
-constexpr unsigned char kUndefined[] = {0x81, 0x83, 0x88, 0x90, 0x98};
-
-bool IsUndefined(unsigned char b) {
-  for (unsigned char u : kUndefined)
-    if (u == b) return true;
-  return false;
-}
-
 }  // namespace
 
 // ---- Code page ----------------------------------------------------------------------
@@ -54,21 +45,14 @@ bool IsUndefined(unsigned char b) {
 TEST(CodePage, EveryByteMatchesThePublishedTable) {
   for (int b = 0; b < 256; ++b) {
     const auto byte = static_cast<unsigned char>(b);
-    if (IsUndefined(byte)) {
-      EXPECT_EQ(Cp1250ToUnicode(byte), static_cast<char32_t>(b)) << "undefined byte " << b;
-    } else {
-      EXPECT_EQ(Cp1250ToUnicode(byte), static_cast<char32_t>(PublishedCp1250(byte))) << "byte " << b;
-    }
+    const bool undefined = b == 0x81 || b == 0x83 || b == 0x88 || b == 0x90 || b == 0x98;
+    const char32_t expected = undefined ? static_cast<char32_t>(b) : PublishedCp1250(byte);
+    EXPECT_EQ(Cp1250ToUnicode(byte), expected) << "byte " << b;
   }
 }
 
-TEST(CodePage, EveryByteMapsBackToItself) {
-  for (int b = 0; b < 256; ++b) {
-    const auto byte = static_cast<unsigned char>(b);
-    EXPECT_EQ(UnicodeToCp1250(Cp1250ToUnicode(byte)), b) << "byte " << b;
-  }
-}
-
+// With exactly 256 code points mapped, each back to its own byte, the
+// mapping is a bijection and byte -> code point -> byte holds as well.
 TEST(CodePage, OnlyTheTableCodePointsHaveBytes) {
   int mapped = 0;
   for (char32_t cp = 0; cp < 0x10000; ++cp) {
@@ -80,232 +64,113 @@ TEST(CodePage, OnlyTheTableCodePointsHaveBytes) {
   }
   EXPECT_EQ(mapped, 256);
   EXPECT_EQ(UnicodeToCp1250(0x1F600), -1);
-  EXPECT_EQ(UnicodeToCp1250(0x0080), -1);  // C1 controls other than the five have no byte
 }
 
-TEST(CodePage, PolishLettersHaveTheirBytes) {
-  EXPECT_EQ("ąćęłńóśźż"_ansi, AnsiString("\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF"));
-  EXPECT_EQ("ĄĆĘŁŃÓŚŹŻ"_ansi, AnsiString("\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF"));
-  EXPECT_EQ("€ „”–"_ansi, AnsiString("\x80\x20\x84\x94\x96"));
-}
-
-TEST(CodePage, AllBytesRoundTripThroughUtf8) {
+TEST(CodePage, AllBytesAndZerosRoundTripThroughUtf8) {
   const AnsiString bytes(AllBytes());
-  const std::string utf8 = AnsiToUtf8(bytes);
-  EXPECT_EQ(Utf8ToAnsi(utf8), bytes);
+  EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(bytes)), bytes);
   // The undefined bytes travel as the C1 controls U+0081 ... in UTF-8.
   EXPECT_EQ(AnsiToUtf8(AnsiString("\x81\x98")), "\xC2\x81\xC2\x98");
-  EXPECT_EQ(AnsiToUtf8("Łódź"_ansi), "Łódź");
-}
-
-TEST(CodePage, CharactersOutsideThePageBecomeQuestionMarks) {
-  EXPECT_EQ("Grüße, Ωmega ☃ 😀"_ansi, AnsiString("Gr\xFC\xDF" "e, ?mega ? ?"));
-  EXPECT_EQ(Utf8ToAnsi("\xC2\x80"), "?");  // U+0080 is not one of the five
+  EXPECT_EQ(AnsiToUtf8(AnsiString("a\0\xB3", 3)), std::string("a\0ł", 4));
+  EXPECT_EQ("Grüße, Ωmega 😀"_ansi, AnsiString("Gr\374\337e, ?mega ?"));
 }
 
 TEST(CodePage, MalformedUtf8BecomesOneQuestionMarkPerByte) {
-  EXPECT_EQ(Utf8ToAnsi("a\x80" "b"), "a?b");                 // stray continuation byte
-  EXPECT_EQ(Utf8ToAnsi("\xC5"), "?");                        // truncated at the end
-  EXPECT_EQ(Utf8ToAnsi("\xC5" "A"), "?A");                   // continuation missing
-  EXPECT_EQ(Utf8ToAnsi("\xE2\x82"), "??");                   // truncated three-byte form
-  EXPECT_EQ(Utf8ToAnsi("\xC0\x80"), "??");                   // overlong zero
-  EXPECT_EQ(Utf8ToAnsi("\xE0\x80\xAF"), "???");              // overlong slash
-  EXPECT_EQ(Utf8ToAnsi("\xED\xA0\x80"), "???");              // surrogate
-  EXPECT_EQ(Utf8ToAnsi("\xF4\x90\x80\x80"), "????");         // above U+10FFFF
-  EXPECT_EQ(Utf8ToAnsi("\xFF\xFE"), "??");                   // never valid
-  EXPECT_EQ(Utf8ToAnsi("\xC5\x82\xC5"), "\xB3?");            // good then truncated
+  EXPECT_EQ(Utf8ToAnsi("a\200b"), "a?b");             // stray continuation byte
+  EXPECT_EQ(Utf8ToAnsi("\305A"), "?A");               // continuation missing
+  EXPECT_EQ(Utf8ToAnsi("\xE2\x82"), "??");            // truncated three-byte form
+  EXPECT_EQ(Utf8ToAnsi("\xE0\x80\xAF"), "???");       // overlong slash
+  EXPECT_EQ(Utf8ToAnsi("\xED\xA0\x80"), "???");       // surrogate
+  EXPECT_EQ(Utf8ToAnsi("\xF4\x90\x80\x80"), "????");  // above U+10FFFF
+  EXPECT_EQ(Utf8ToAnsi("\xFF\xC5\x82\xC5"), "?\xB3?");
 }
 
 TEST(CodePage, DecodingNeverReadsPastTheView) {
   // The view ends inside a sequence whose continuation lies just beyond it.
-  const std::string storage = "x\xC5\x82";
-  EXPECT_EQ(Utf8ToAnsi(std::string_view(storage.data(), 2)), "x?");
   const std::string four = "\xF0\x9F\x98\x80";
-  for (std::size_t n = 1; n < 4; ++n) EXPECT_EQ(Utf8ToAnsi(std::string_view(four.data(), n)).Length(), static_cast<int>(n));
+  for (std::size_t n = 1; n < 4; ++n) {
+    EXPECT_EQ(Utf8ToAnsi(std::string_view(four.data(), n)),
+              AnsiString::StringOfChar('?', static_cast<int>(n)));
+  }
 }
 
-TEST(CodePage, EmbeddedZerosSurviveConversion) {
-  const std::string utf8("a\0ł", 4);
-  EXPECT_EQ(Utf8ToAnsi(utf8), AnsiString("a\0\xB3", 3));
-  EXPECT_EQ(AnsiToUtf8(AnsiString("a\0\xB3", 3)), utf8);
-}
+// ---- Construction, access and comparison ---------------------------------------------
 
-// ---- Construction and access ----------------------------------------------------------
-
-TEST(AnsiStringBasics, ConstructionFromTextsAndNumbers) {
-  EXPECT_EQ(AnsiString(static_cast<const char*>(nullptr)), "");
-  EXPECT_EQ(AnsiString("abc", 2), "ab");
-  EXPECT_EQ(AnsiString("abc", -1), "");
+TEST(AnsiStringBasics, HoldsAnyByteAndIndexesFromOneWithACheck) {
   EXPECT_EQ(AnsiString(nullptr, 5), "");
-  EXPECT_EQ(AnsiString('x'), "x");
-  EXPECT_EQ(AnsiString(-42), "-42");
-  EXPECT_EQ(AnsiString(4294967295U), "4294967295");
-  EXPECT_EQ(AnsiString(-9000000000LL), "-9000000000");
-  EXPECT_EQ(AnsiString(18446744073709551615ULL), "18446744073709551615");
-  const TFormatSettings saved = FormatSettings();
-  FormatSettings() = TFormatSettings{};
-  EXPECT_EQ(AnsiString(2.5), "2.5");
-  EXPECT_EQ(AnsiString(1e15), "1E15");
-  FormatSettings() = saved;
-}
-
-TEST(AnsiStringBasics, HoldsAnyByteIncludingZero) {
   AnsiString s("a\0b", 3);
   EXPECT_EQ(s.Length(), 3);
-  EXPECT_EQ(s[2], '\0');
   EXPECT_EQ(s.c_str()[3], '\0');  // still terminated after the bytes
-  EXPECT_NE(s, AnsiString("a"));
-  EXPECT_LT(AnsiString("a"), s);
-  EXPECT_FALSE(s.IsEmpty());
-  EXPECT_TRUE(AnsiString().IsEmpty());
-}
-
-TEST(AnsiStringBasics, IndexIsOneBasedAndChecked) {
-  AnsiString s = "abc";
-  EXPECT_EQ(s[1], 'a');
-  EXPECT_EQ(s[3], 'c');
-  s[2] = 'X';
-  EXPECT_EQ(s, "aXc");
-  try {
-    (void)s[4];
-    FAIL() << "index 4 accepted";
-  } catch (const ERangeError& e) {
-    EXPECT_EQ(e.Message, "Range check error");
-  }
+  s[3] = 'c';
+  EXPECT_EQ(s, AnsiString("a\0c", 3));
+  EXPECT_EQ(FrameworkTest::Raised([&] { (void)s[4]; }), "ERangeError: Range check error");
   EXPECT_THROW((void)s[0], ERangeError);
-  const AnsiString empty;
-  EXPECT_THROW((void)empty[1], ERangeError);
-}
-
-TEST(AnsiStringBasics, ComparisonIsByUnsignedBytes) {
-  EXPECT_LT(AnsiString("a"), AnsiString("b"));
-  EXPECT_LT(AnsiString("z"), "ą"_ansi);  // 0x7A < 0xB9
-  EXPECT_LT(AnsiString("ab"), AnsiString("abc"));
-  EXPECT_TRUE(AnsiString("x") == "x");
-  EXPECT_TRUE("x" == AnsiString("x"));
-  EXPECT_TRUE(AnsiString("a") < "b");
-  EXPECT_TRUE(AnsiString("") == nullptr);
+  EXPECT_LT(AnsiString("a"), s);
+  EXPECT_LT(AnsiString("z"), "ą"_ansi);  // bytes compare unsigned: 0x7A < 0xB9
 }
 
 // ---- Editing ----------------------------------------------------------------------------
 
-TEST(AnsiStringEditing, SubStringClipsToTheText) {
-  const AnsiString s = "abcdef";
-  EXPECT_EQ(s.SubString(2, 3), "bcd");
-  EXPECT_EQ(s.SubString(5, 10), "ef");
-  EXPECT_EQ(s.SubString(0, 2), "ab");  // index below 1 counts as 1
-  EXPECT_EQ(s.SubString(-3, 2), "ab");
-  EXPECT_EQ(s.SubString(7, 1), "");
-  EXPECT_EQ(s.SubString(2, 0), "");
-  EXPECT_EQ(s.SubString(2, -1), "");
-}
-
-TEST(AnsiStringEditing, PosFindsFirstOccurrence) {
+TEST(AnsiStringEditing, SubStringAndPosCountFromOneAndClip) {
   const AnsiString s = "abcabc";
+  EXPECT_EQ(s.SubString(2, 3), "bca");
+  EXPECT_EQ(s.SubString(5, 10), "bc");
+  EXPECT_EQ(s.SubString(-3, 2), "ab");  // index below 1 counts as 1
+  EXPECT_EQ(s.SubString(7, 1) + s.SubString(2, -1), "");
   EXPECT_EQ(s.Pos("bc"), 2);
-  EXPECT_EQ(s.Pos("x"), 0);
   EXPECT_EQ(s.Pos(""), 0);
   EXPECT_EQ(AnsiString("a\0b", 3).Pos(AnsiString("\0b", 2)), 2);
-  EXPECT_EQ(s.LastDelimiter("a"), 4);
-  EXPECT_EQ(s.LastDelimiter("xyz"), 0);
-  EXPECT_TRUE(s.IsDelimiter("cx", 3));
+  EXPECT_EQ(s.LastDelimiter("xa"), 4);
   EXPECT_FALSE(s.IsDelimiter("cx", 99));
 }
 
-TEST(AnsiStringEditing, InsertAndDelete) {
+TEST(AnsiStringEditing, InsertDeleteAndSetLengthClipToTheText) {
   AnsiString s = "ace";
-  s.Insert("b", 2);
-  EXPECT_EQ(s, "abce");
-  s.Insert("<", 0);
-  EXPECT_EQ(s, "<abce");
-  s.Insert(">", 100);
+  s.Insert("b", 2).Insert("<", 0).Insert(">", 100);
   EXPECT_EQ(s, "<abce>");
-  s.Delete(1, 1);
-  EXPECT_EQ(s, "abce>");
-  s.Delete(4, 100);
+  s.Delete(1, 1).Delete(4, 100);
   EXPECT_EQ(s, "abc");
   s.Delete(0, 1).Delete(4, 1).Delete(2, 0);
   EXPECT_EQ(s, "abc");
-}
-
-TEST(AnsiStringEditing, SetLengthCutsOrPadsWithZeros) {
-  AnsiString s = "abc";
   s.SetLength(5);
   EXPECT_EQ(s, AnsiString("abc\0\0", 5));
-  s.SetLength(1);
-  EXPECT_EQ(s, "a");
   s.SetLength(-3);
   EXPECT_TRUE(s.IsEmpty());
 }
 
 TEST(AnsiStringEditing, TrimDropsControlsAndBlanksOnly) {
   EXPECT_EQ(AnsiString(" \t\r\nab c\x01 ").Trim(), "ab c");
-  EXPECT_EQ(AnsiString("  x ").TrimLeft(), "x ");
-  EXPECT_EQ(AnsiString("  x ").TrimRight(), "  x");
+  EXPECT_EQ(AnsiString("  x ").TrimLeft() + "|" + AnsiString("  x ").TrimRight(), "x |  x");
   const AnsiString nbsp("\xA0x\xA0");  // the no-break space is not a blank here
   EXPECT_EQ(nbsp.Trim(), nbsp);
-  EXPECT_EQ(AnsiString("   ").Trim(), "");
-}
-
-TEST(AnsiStringEditing, ConcatenationAndStringOfChar) {
-  AnsiString s = "Pole ";
-  s += "<"_ansi;
-  s += '1';
-  s += ">";
-  EXPECT_EQ(s, "Pole <1>");
-  EXPECT_EQ("[" + s + ']', "[Pole <1>]");
-  EXPECT_EQ('x' + AnsiString("y"), "xy");
-  EXPECT_EQ(AnsiString::StringOfChar('-', 3), "---");
-  EXPECT_EQ(AnsiString::StringOfChar('-', -1), "");
 }
 
 TEST(AnsiStringEditing, PrintfFamilyUsesCFormatting) {
   AnsiString s = "old";
-  s.sprintf("%05.1f|%ld|%s", 3.14159, 42L, "x");
-  EXPECT_EQ(s, "003.1|42|x");
-  s.cat_sprintf("+%.2X", 10);
-  EXPECT_EQ(s, "003.1|42|x+0A");
-  EXPECT_EQ(s.printf("%d", 7), 1);
-  EXPECT_EQ(s, "7");
-  const std::string longText(5000, 'z');
-  s.sprintf("%s!", longText.c_str());
-  EXPECT_EQ(s.Length(), 5001);
-}
-
-TEST(AnsiStringEditing, FormatMemberIsTheFrameworkFormat) {
-  EXPECT_EQ(AnsiString::Format("%s=%d", {"n", 3}), "n=3");
-}
-
-TEST(AnsiStringEditing, StreamsTheBytes) {
-  std::ostringstream out;
-  out << "ł"_ansi;
-  EXPECT_EQ(out.str(), "\xB3");
+  EXPECT_EQ(s.printf("%s!", std::string(5000, 'z').c_str()), 5001);  // longer than any buffer
+  EXPECT_EQ(s.sprintf("%05.1f|%ld", 3.14159, 42L).cat_sprintf("+%.2X", 10), "003.1|42+0A");
 }
 
 // ---- Case mapping ---------------------------------------------------------------------------
 
 TEST(AnsiStringCase, EveryLetterPairOfThePage) {
-  // Lower and upper case pairs of Windows-1250, from the code-page table.
-  const AnsiString lower = "abcdefghijklmnopqrstuvwxyzšśťžźłąşľżŕáâăäĺćçčéęëěíîďđńňóôőöřůúűüýţ"_ansi;
-  const AnsiString upper = "ABCDEFGHIJKLMNOPQRSTUVWXYZŠŚŤŽŹŁĄŞĽŻŔÁÂĂÄĹĆÇČÉĘËĚÍÎĎĐŃŇÓÔŐÖŘŮÚŰÜÝŢ"_ansi;
+  const AnsiString lower =
+      "abcdefghijklmnopqrstuvwxyzšśťžźłąşľżŕáâăäĺćçčéęëěíîďđńňóôőöřůúűüýţ"_ansi;
+  const AnsiString upper =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZŠŚŤŽŹŁĄŞĽŻŔÁÂĂÄĹĆÇČÉĘËĚÍÎĎĐŃŇÓÔŐÖŘŮÚŰÜÝŢ"_ansi;
   ASSERT_EQ(lower.Length(), upper.Length());
   EXPECT_EQ(lower.UpperCase(), upper);
   EXPECT_EQ(upper.LowerCase(), lower);
 }
 
-TEST(AnsiStringCase, PolishLetters) {
-  EXPECT_EQ("zażółć gęślą jaźń"_ansi.UpperCase(), "ZAŻÓŁĆ GĘŚLĄ JAŹŃ"_ansi);
-  EXPECT_EQ("ZAŻÓŁĆ GĘŚLĄ JAŹŃ"_ansi.LowerCase(), "zażółć gęślą jaźń"_ansi);
-}
-
 TEST(AnsiStringCase, NonLettersAndLettersWithoutCounterpartStay) {
-  const AnsiString others = "ßµ0123456789 .,;-_€§×÷@[]"_ansi;
+  const AnsiString others = "ßµ09 .€§×÷@[]"_ansi;
   EXPECT_EQ(others.UpperCase(), others);
   EXPECT_EQ(others.LowerCase(), others);
-  const AnsiString bytes(AllBytes());
   // Exactly the 26 ASCII and 40 other lower-case letters change.
-  int changedUp = 0;
+  const AnsiString bytes(AllBytes());
   const AnsiString up = bytes.UpperCase();
-  for (int i = 1; i <= 256; ++i) changedUp += up[i] != bytes[i];
-  EXPECT_EQ(changedUp, 26 + 40);
+  int changed = 0;
+  for (int i = 1; i <= 256; ++i) changed += up[i] != bytes[i];
+  EXPECT_EQ(changed, 26 + 40);
 }

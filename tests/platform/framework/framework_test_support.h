@@ -1,0 +1,78 @@
+// Small helpers shared by the framework layer's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <string>
+#include <typeinfo>
+#include <utility>
+
+#include "platform/framework/Classes.h"
+#include "platform/framework/FormatSettings.h"
+
+namespace FrameworkTest {
+
+// "<exception class>: <message>" of the framework exception f raises, or
+// "(nothing raised)": one comparison checks both the class and the text.
+template <typename F>
+std::string Raised(F&& f) {
+  try {
+    f();
+  } catch (const Tx::Exception& e) {
+    return Tx::ClassNameOf(typeid(e)).str() + ": " + e.Message.str();
+  }
+  return "(nothing raised)";
+}
+
+// Runs each test with the neutral settings ('.' decimals, dates yyyy-mm-dd,
+// times hh:nn:ss) and puts the process's settings back afterwards.
+class NeutralSettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FSaved = Tx::FormatSettings();
+    Tx::FormatSettings() = Tx::TFormatSettings();
+  }
+  void TearDown() override { Tx::FormatSettings() = FSaved; }
+
+ private:
+  Tx::TFormatSettings FSaved;
+};
+
+// Sets (or, for a null value, removes) environment variables for a scope
+// and puts back what each one held before its first change.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment() = default;
+  ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) Set(name, value);
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : FSaved) Put(name.c_str(), value ? value->c_str() : nullptr);
+  }
+
+  void Set(const char* name, const char* value) {
+    if (FSaved.count(name) == 0) {
+      const char* old = std::getenv(name);
+      FSaved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    Put(name, value);
+  }
+
+ private:
+  static void Put(const char* name, const char* value) {
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
+  }
+
+  std::map<std::string, std::optional<std::string>> FSaved;
+};
+
+}  // namespace FrameworkTest
