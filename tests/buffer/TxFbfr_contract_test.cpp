@@ -8,6 +8,7 @@
 #include <string>
 
 #include "buffer/TxFbfr.h"
+#include "buffer_test_support.h"
 #include "platform/framework/Dialogs.h"
 
 namespace Tx {
@@ -63,26 +64,18 @@ TEST_F(ContractApplication, WithoutContractNothingIsChecked) {
 TEST_F(ContractApplication, CheckingRaisesTooManyWithTheExactMessage) {
   Declare(kAmount, 0, 1);
   Add(kAmount, 1, 2);
-  try {
-    buffer.CheckWithContract();
-    FAIL() << "no exception";
-  } catch (const ETxFbfrContractViolated& e) {
-    EXPECT_EQ(e.Message, "Pole AMOUNT (id.="_ansi + AnsiString(static_cast<unsigned long>(kAmount)) +
+  EXPECT_EQ(MessageOf<ETxFbfrContractViolated>([&] { buffer.CheckWithContract(); }),
+            "Pole AMOUNT (id.="_ansi + AnsiString(static_cast<unsigned long>(kAmount)) +
                              "): liczba wystąpień w buforze (2) większa niż w kontrakcie (1)"_ansi);
-  }
   EXPECT_EQ(buffer.OccCount(kAmount), 2);
 }
 
 TEST_F(ContractApplication, CheckingRaisesTooFewAndIgnoresExtraFields) {
   Declare(kName, 1, -1);
   Add(kAmount, 1);  // not in the contract: checking mode does not look
-  try {
-    buffer.CheckWithContract();
-    FAIL() << "no exception";
-  } catch (const ETxFbfrContractViolated& e) {
-    EXPECT_EQ(e.Message, "Pole NAME (id.="_ansi + AnsiString(static_cast<unsigned long>(kName)) +
+  EXPECT_EQ(MessageOf<ETxFbfrContractViolated>([&] { buffer.CheckWithContract(); }),
+            "Pole NAME (id.="_ansi + AnsiString(static_cast<unsigned long>(kName)) +
                              "): liczba wystąpień w buforze (0) mniejsza niż w kontrakcie (1)"_ansi);
-  }
   EXPECT_EQ(Ferror32, 0);
 }
 
@@ -90,13 +83,9 @@ TEST_F(ContractApplication, CheckingWithExtraReportsTheUndeclaredField) {
   Declare(kName, -1, -1);
   Add(kAmount, 1);
   bool repair = false;
-  try {
-    buffer.ApplyContract(true, repair, false);
-    FAIL() << "no exception";
-  } catch (const ETxFbfrContractViolated& e) {
-    EXPECT_EQ(e.Message, "Pole AMOUNT <"_ansi + AnsiString(static_cast<unsigned long>(kAmount)) +
+  EXPECT_EQ(MessageOf<ETxFbfrContractViolated>([&] { buffer.ApplyContract(true, repair, false); }),
+            "Pole AMOUNT <"_ansi + AnsiString(static_cast<unsigned long>(kAmount)) +
                              "> nie występuje w kontrakcie"_ansi);
-  }
   EXPECT_EQ(buffer.OccCount(kAmount), 1);
 }
 

@@ -1,5 +1,6 @@
 // Field definitions, contracts and the buffer object of TxFbfr.
 #include "buffer/TxFbfr.h"
+#include "buffer_test_support.h"
 
 #include <atmi.h>
 #include <fml32.h>
@@ -17,16 +18,6 @@ const FLDID32 kString = Fmkfldid32(FLD_STRING, 202);
 const FLDID32 kCarray = Fmkfldid32(FLD_CARRAY, 203);
 const FLDID32 kShort = Fmkfldid32(FLD_SHORT, 204);
 
-void AddLong(TTxFbfr& b, FLDID32 id, long value) {
-  ASSERT_NE(Fadd32(b.GetFbfrP(), id, reinterpret_cast<char*>(&value), 0), -1);
-}
-void AddString(TTxFbfr& b, FLDID32 id, const char* value) {
-  ASSERT_NE(Fadd32(b.GetFbfrP(), id, const_cast<char*>(value), 0), -1);
-}
-void AddBytes(TTxFbfr& b, FLDID32 id, int length) {
-  const std::string bytes(static_cast<std::size_t>(length), 'x');
-  ASSERT_NE(Fadd32(b.GetFbfrP(), id, const_cast<char*>(bytes.data()), length), -1);
-}
 
 // An owner whose reading flag the tests switch.
 class Owner : public TComponent {
@@ -39,12 +30,8 @@ class Owner : public TComponent {
 TEST(FldDefSetters, LogicalTypeTestsTheFieldType) {
   TTxFbfrDef defs(nullptr);
   TTxFbfrFldDef* def = defs.AddFldDef(kString);
-  try {
-    def->SetLogicalType(txlftDate);
-    FAIL() << "no exception";
-  } catch (const EPropertyError& e) {
-    EXPECT_EQ(e.Message, "Logiczny typ pola txlftDate może być ustawiony tylko dla pola LONG"_ansi);
-  }
+  EXPECT_EQ(MessageOf<EPropertyError>([&] { def->SetLogicalType(txlftDate); }),
+            "Logiczny typ pola txlftDate może być ustawiony tylko dla pola LONG"_ansi);
   EXPECT_EQ(def->GetLogicalType(), txlftDefault);
   EXPECT_THROW(def->SetLogicalType(txlftGraphic), EPropertyError);
   def->SetLogicalType(txlftMemo);
@@ -99,12 +86,8 @@ TEST(FldDefSetters, NegativeSizeOrGroupIsRefused) {
   def->SetGroup(2);
   for (auto set : {+[](TTxFbfrFldDef* d) { d->SetMaxSize(-1); },
                    +[](TTxFbfrFldDef* d) { d->SetGroup(-1); }}) {
-    try {
-      set(def);
-      FAIL() << "no exception";
-    } catch (const EPropertyError& e) {
-      EXPECT_EQ(e.Message, "Dopuszczalne są tylko wartości nieujemne"_ansi);
-    }
+    EXPECT_EQ(MessageOf<EPropertyError>([&] { set(def); }),
+              "Dopuszczalne są tylko wartości nieujemne"_ansi);
   }
   EXPECT_EQ(def->GetMaxSize(), 10);
   EXPECT_EQ(def->GetGroup(), 2);
@@ -378,19 +361,11 @@ TEST(FbfrNames, LookupsIgnoreCaseAndFollowTheLastSynchronisation) {
   contract.AddFldDef(kLong)->SetTxFldName("Kwota");
   buffer.Contract = &contract;  // a contract decides the names from now on
   EXPECT_EQ(buffer.FieldIdByName("KWOTA"), kLong);
-  try {
-    buffer.FieldIdByName("Saldo");
-    FAIL() << "no exception";
-  } catch (const ETxError& e) {
-    EXPECT_EQ(e.Message, "Nie znaleziono pola Saldo w buforze FML."_ansi);
-  }
-  try {
-    buffer.FieldNameById(kString);
-    FAIL() << "no exception";
-  } catch (const ETxError& e) {
-    EXPECT_EQ(e.Message, "Pole ("_ansi + AnsiString(static_cast<unsigned long>(kString)) +
+  EXPECT_EQ(MessageOf<ETxError>([&] { buffer.FieldIdByName("Saldo"); }),
+            "Nie znaleziono pola Saldo w buforze FML."_ansi);
+  EXPECT_EQ(MessageOf<ETxError>([&] { buffer.FieldNameById(kString); }),
+            "Pole ("_ansi + AnsiString(static_cast<unsigned long>(kString)) +
                              ") nie zostało znalezione w definicji bufora !"_ansi);
-  }
   TTxFbfrDef empty(nullptr);
   buffer.Contract = &empty;  // an empty contract does not count
   EXPECT_EQ(buffer.FindFieldId(stringName), kString);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "buffer/TxFbfr.h"
+#include "buffer_test_support.h"
 
 namespace Tx {
 namespace {
@@ -167,12 +168,8 @@ TEST_F(TypedValues, CarrayFromByteArrayAndEmptyValuesAsNull) {
 TEST_F(TypedValues, BadValuesRaiseAndLeaveTheBufferUnchanged) {
   buffer.SetValues(kCarray, 0, Variant("keep"));
   buffer.SetValues(kChar, 0, Variant("k"));
-  try {
-    buffer.SetValues(kCarray, 0, Variant(5));
-    FAIL() << "no exception";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message, AnsiString("Variant musi być typu varString lub varByte+varArray"_ansi));
-  }
+  EXPECT_EQ(MessageOf<Exception>([&] { buffer.SetValues(kCarray, 0, Variant(5)); }),
+            AnsiString("Variant musi być typu varString lub varByte+varArray"_ansi));
   EXPECT_THROW(buffer.SetValues(kChar, 0, Variant("")), ERangeError);
   EXPECT_TRUE(buffer.GetValues(kCarray, 0) == Variant("keep"));
   EXPECT_TRUE(buffer.GetValues(kChar, 0) == Variant("k"));
@@ -182,19 +179,11 @@ TEST_F(TypedValues, UnsupportedTypesAreRefusedBothWays) {
   const FLDID32 other = (static_cast<FLDID32>(FLD_INT) << 25) | 308;
   const AnsiString expected =
       Format("Nieobsługiwany typ pola FML (%d-%s)."_ansi, {FLD_INT, Ftype32(other)});
-  try {
-    buffer.GetValues(other, 0);
-    FAIL() << "no exception";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message, expected);
-  }
-  try {
-    buffer.SetValues(other, 0, Variant(1));
-    FAIL() << "no exception";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message, "Pole <"_ansi + AnsiString(static_cast<unsigned long>(other)) + ">: " +
+  EXPECT_EQ(MessageOf<Exception>([&] { buffer.GetValues(other, 0); }),
+            expected);
+  EXPECT_EQ(MessageOf<Exception>([&] { buffer.SetValues(other, 0, Variant(1)); }),
+            "Pole <"_ansi + AnsiString(static_cast<unsigned long>(other)) + ">: " +
                              expected);
-  }
 }
 
 TEST_F(TypedValues, ContractMaxSizeLimitsStringsAndCarrays) {
@@ -202,12 +191,8 @@ TEST_F(TypedValues, ContractMaxSizeLimitsStringsAndCarrays) {
   def->SetTxFldName("Opis");
   def->SetMaxSize(5);
   buffer.SetValues(kString, 0, Variant("abcde"));
-  try {
-    buffer.SetValues(kString, 0, Variant("abcdef"));
-    FAIL() << "no exception";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message, "Pole Opis: Rozmiar większy niż ustalony kontraktem (6 > 5)"_ansi);
-  }
+  EXPECT_EQ(MessageOf<Exception>([&] { buffer.SetValues(kString, 0, Variant("abcdef")); }),
+            "Pole Opis: Rozmiar większy niż ustalony kontraktem (6 > 5)"_ansi);
   EXPECT_TRUE(buffer.GetValues(kString, 0) == Variant("abcde"));
   def->SetMaxSize(0);
   buffer.SetValues(kString, 0, Variant(AnsiString::StringOfChar('x', 3000)));
@@ -219,22 +204,14 @@ TEST_F(TypedValues, AppendOccHonoursOccMaxAndReadOnly) {
   Declare(kLong)->SetOccMax(2);
   EXPECT_EQ(buffer.AppendOcc(kLong, Variant(10)), 0);
   EXPECT_EQ(buffer.AppendOcc(kLong, Variant(11)), 1);
-  try {
-    buffer.AppendOcc(kLong, Variant(12));
-    FAIL() << "no exception";
-  } catch (const ETxFbfrContractViolated& e) {
-    EXPECT_EQ(e.Message, "Przekroczona maksymalna liczba wystąpień pola <"_ansi +
+  EXPECT_EQ(MessageOf<ETxFbfrContractViolated>([&] { buffer.AppendOcc(kLong, Variant(12)); }),
+            "Przekroczona maksymalna liczba wystąpień pola <"_ansi +
                              AnsiString(static_cast<unsigned long>(kLong)) + "> (kontrakt).");
-  }
   EXPECT_EQ(buffer.OccCount(kLong), 2);
 
   buffer.ReadOnly = true;
-  try {
-    buffer.AppendOcc(kString, Variant("x"));
-    FAIL() << "no exception";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message, "Bufor Tuxedo tylko do odczytu"_ansi);
-  }
+  EXPECT_EQ(MessageOf<Exception>([&] { buffer.AppendOcc(kString, Variant("x")); }),
+            "Bufor Tuxedo tylko do odczytu"_ansi);
   buffer.SetValues(kLong, 0, Variant(99));  // SetValues ignores ReadOnly
   EXPECT_TRUE(buffer.GetValues(kLong, 0) == Variant(99));
 }
