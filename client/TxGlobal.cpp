@@ -194,19 +194,6 @@ void StartComOnce() {
   static_cast<void>(stopAtUnload);
 }
 
-// A failing get goes through the framework's COM check dialog; the value is
-// then the empty one.
-template <class T>
-T ReadSession(HRESULT (ITuxSession::*getter)(T*), const char* expression, int line) {
-  T value{};
-  const HRESULT hr = (TTxGlobalClient::GetSession()->*getter)(&value);
-  if (SUCCEEDED(hr)) return value;
-  ComCheckDialog(hr, expression, __FILE__, line);
-  return T{};
-}
-
-#define TX_READ_SESSION(getter) \
-  ReadSession(&ITuxSession::getter, "GetSession()->" #getter "()", __LINE__)
 
 }  // namespace
 

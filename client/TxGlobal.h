@@ -210,6 +210,23 @@ class TTxGlobalClient {
   static TTxTranslateType GetTranslateType();
 };
 
+// Reads one property of the session server. A failing read goes through the
+// framework's COM check dialog (which may raise) and otherwise gives the
+// empty value, so the caller goes on. Use it through TX_READ_SESSION, which
+// names the property and the caller's line in the dialog.
+template <class T>
+T ReadSessionProperty(HRESULT (ITuxSession::*getter)(T*), const char* expression, const char* file,
+                      int line) {
+  T value{};
+  const HRESULT hr = (TTxGlobalClient::GetSession()->*getter)(&value);
+  if (SUCCEEDED(hr)) return value;
+  ComCheckDialog(hr, expression, file, line);
+  return T{};
+}
+#define TX_READ_SESSION(getter)                                                          \
+  ::Tx::ReadSessionProperty(&::Tx::ITuxSession::getter, "GetSession()->" #getter "()", \
+                            __FILE__, __LINE__)
+
 // How the session server joins the domain; passed to its AuthKind as the
 // same number.
 enum TTxAuthKind : unsigned char {

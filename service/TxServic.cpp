@@ -342,18 +342,6 @@ AnsiString WorkstationName() {
 
 AnsiString TextOrEmpty(const char* text) { return AnsiString(text != nullptr ? text : ""); }
 
-// A property of the session server. A failing read goes through the
-// framework's COM check dialog, and the call goes on with the empty value.
-template <class T>
-T ReadSession(HRESULT (ITuxSession::*getter)(T*), const char* expression, int line) {
-  T value{};
-  const HRESULT hr = (TTxGlobalClient::GetSession()->*getter)(&value);
-  if (SUCCEEDED(hr)) return value;
-  ComCheckDialog(hr, expression, __FILE__, line);
-  return T{};
-}
-#define TX_READ_SESSION(getter) \
-  ReadSession(&ITuxSession::getter, "GetSession()->" #getter "()", __LINE__)
 
 // The call-log component, when one is registered; creation failures of any
 // kind mean there is none.
