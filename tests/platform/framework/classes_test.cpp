@@ -60,7 +60,7 @@ TEST_F(ComponentOwnership, OwnerFreesItsTreeLastInsertedFirst) {
   EXPECT_EQ(FLog, (Lines{"free Inner (by owner)", "free Leaf (by owner)", "free A (by owner)"}));
 }
 
-TEST_F(ComponentOwnership, ChildDeletedFirstLeavesOwnersList) {
+TEST_F(ComponentOwnership, ChildDeletedFirstLeavesOwnersListAndBadNamesAreRefused) {
   TComponent owner(nullptr);
   delete new TProbe(&owner, "A", &FLog);
   auto* b = new TProbe(&owner, "B", &FLog);
@@ -69,6 +69,12 @@ TEST_F(ComponentOwnership, ChildDeletedFirstLeavesOwnersList) {
   EXPECT_EQ(owner.FindComponent("a"), nullptr);
   EXPECT_EQ(owner.FindComponent("b"), b);  // names compare without case
   EXPECT_EQ(Raised([&] { owner.Components(1); }), "EListError: List index out of bounds (1)");
+  auto* other = new TProbe(&owner, "Other", &FLog);
+  EXPECT_EQ(Raised([&] { other->SetName("b"); }),
+            "EComponentError: A component named b already exists");
+  EXPECT_EQ(Raised([&] { other->SetName("9 lives"); }),
+            "EComponentError: '9 lives' is not a valid component name");
+  EXPECT_EQ(other->Name(), "Other");
 }
 
 class TRefusingOwner : public TComponent {
@@ -80,7 +86,7 @@ class TRefusingOwner : public TComponent {
   }
 };
 
-TEST_F(ComponentOwnership, InsertMovesAComponentOrFailsWithoutATrace) {
+TEST_F(ComponentOwnership, InsertMovesAComponentOrFailsWithoutATraceAndTheNewOneInheritsDesigning) {
   TComponent first(nullptr);
   TComponent second(nullptr);
   auto* c = new TComponent(&first);
@@ -92,20 +98,11 @@ TEST_F(ComponentOwnership, InsertMovesAComponentOrFailsWithoutATrace) {
   TRefusingOwner refusing;
   EXPECT_THROW(new TComponent(&refusing), EComponentError);
   EXPECT_EQ(refusing.ComponentCount(), 0);
+  second.SetDesigning(true);  // reaches components inserted later
+  EXPECT_TRUE((new TComponent(&second))->ComponentState().Contains(csDesigning));
 }
 
-TEST_F(ComponentOwnership, BadNamesAreRefusedAndTheNameKept) {
-  TComponent owner(nullptr);
-  new TProbe(&owner, "Client", &FLog);
-  auto* other = new TProbe(&owner, "Other", &FLog);
-  EXPECT_EQ(Raised([&] { other->SetName("CLIENT"); }),
-            "EComponentError: A component named CLIENT already exists");
-  EXPECT_EQ(Raised([&] { other->SetName("9 lives"); }),
-            "EComponentError: '9 lives' is not a valid component name");
-  EXPECT_EQ(other->Name(), "Other");
-}
-
-TEST_F(ComponentNotification, InsertAndRemoveReachTheOwnersComponents) {
+TEST_F(ComponentNotification, InsertRemoveAndFreeNotifications) {
   TComponent owner(nullptr);
   new TProbe(&owner, "Watcher", &FLog);
   auto* c = new TProbe(&owner, "", &FLog);
@@ -119,9 +116,7 @@ TEST_F(ComponentNotification, InsertAndRemoveReachTheOwnersComponents) {
   // announced by the base destructor, after the derived one.
   EXPECT_EQ(FLog,
             (Lines{"Watcher +", "free New", "Watcher -New", "Watcher +", "Watcher -D", "free D"}));
-}
-
-TEST_F(ComponentNotification, FreeNotificationCrossesOwnersUntilEitherSideGoes) {
+  // A free notification crosses owners until either side goes.
   auto* formA = new TComponent(nullptr);
   TComponent formB(nullptr);
   auto* source = new TProbe(formA, "Source", &FLog);
@@ -136,18 +131,6 @@ TEST_F(ComponentNotification, FreeNotificationCrossesOwnersUntilEitherSideGoes) 
   delete formA;
   delete removed;
   EXPECT_EQ(FLog, (Lines{"free Source (by owner)", "Watcher -Source", "free Removed"}));
-}
-
-TEST(ComponentState, LoadedEndsLoadingAndDesigningReachesLaterComponents) {
-  TComponent form(nullptr);
-  form.SetLoading();
-  form.SetReading(true);
-  EXPECT_TRUE(form.ComponentState().Contains(csReading));
-  form.SetReading(false);
-  form.Loaded();
-  EXPECT_TRUE(form.ComponentState().Empty());
-  form.SetDesigning(true);
-  EXPECT_TRUE((new TComponent(&form))->ComponentState().Contains(csDesigning));
 }
 
 // ---- Collections and Assign ------------------------------------------------------------
@@ -232,19 +215,7 @@ TEST(CollectionItems, ReorderAndIndexErrorsThatChangeNothing) {
   EXPECT_EQ(Sizes(list), (std::vector<int>{0, 3, 2}));
 }
 
-TEST(CollectionItems, ItemOfAnotherClassCannotMoveIn) {
-  TFieldList fields(nullptr);
-  TCollection others(TCollectionItemClass::Of<TOtherItem>());
-  TCollectionItem* stranger = others.Add();
-  EXPECT_EQ(Raised([&] { stranger->SetCollection(&fields); }),
-            "EListError: Invalid property value");
-  EXPECT_EQ(stranger->Collection(), &others);
-  EXPECT_EQ(fields.Count(), 0);
-  EXPECT_EQ(Raised([&] { stranger->Assign(nullptr); }),
-            "EConvertError: Cannot assign a nil to a TOtherItem");
-}
-
-TEST(CollectionAssign, CopiesEveryItemWithOneUpdateOrRaisesAndKeepsTheOldItems) {
+TEST(CollectionAssign, CopiesEveryItemWithOneUpdateOrRaisesAndChangesNothing) {
   TFieldList source(nullptr);
   TFieldList target(nullptr);
   Fill(&source, {10, 20});
@@ -254,11 +225,17 @@ TEST(CollectionAssign, CopiesEveryItemWithOneUpdateOrRaisesAndKeepsTheOldItems) 
   EXPECT_EQ(std::count(target.Log.begin(), target.Log.end(), "update all"), 1);
   TCollectionItem* kept = target.Items(0);
   TCollection others(TCollectionItemClass::Of<TOtherItem>());
-  others.Add();
+  TCollectionItem* stranger = others.Add();
   EXPECT_EQ(Raised([&] { target.Assign(&others); }),
             "EConvertError: Cannot assign a TOtherItem to a TField");
   EXPECT_EQ(target.Items(0), kept);
   EXPECT_EQ(Sizes(target), (std::vector<int>{10, 20}));
+  EXPECT_EQ(Raised([&] { stranger->SetCollection(&target); }),  // an item of another class
+            "EListError: Invalid property value");
+  EXPECT_EQ(stranger->Collection(), &others);
+  EXPECT_EQ(target.Count(), 2);
+  EXPECT_EQ(Raised([&] { stranger->Assign(nullptr); }),
+            "EConvertError: Cannot assign a nil to a TOtherItem");
 }
 
 // ---- Closures ---------------------------------------------------------------------------

@@ -21,7 +21,7 @@ class RecordingTest : public ::testing::Test {
 
 using FrameworkTest::ScopedEnvironment;
 
-TEST_F(RecordingTest, KeepsEveryEventInOrder) {
+TEST_F(RecordingTest, KeepsEveryEventInOrderAndAnswersFromTheQueueOrTheDefault) {
   EXPECT_EQ(MessageBoxA(nullptr, "Nie można otworzyć"_ansi.c_str(), nullptr, MB_OK), IDOK);
   MessageBeep(0xFFFFFFFF);
   OutputDebugStringA("Cache hit: PAY");
@@ -35,16 +35,14 @@ TEST_F(RecordingTest, KeepsEveryEventInOrder) {
   EXPECT_EQ(events[1].BeepType, 0xFFFFFFFFu);
   EXPECT_EQ(events[2].Text, "Cache hit: PAY");
   EXPECT_EQ(events[3].CursorName + " " + events[4].CursorName, "IDC_WAIT IDC_ARROW");
-}
-
-TEST_F(RecordingTest, AnswersFromTheQueueThenTheDefaultButton) {
+  // Boxes are answered from the queue, then with the default button.
   FUi.QueueAnswer(IDNO);
   EXPECT_EQ(MessageBoxA(nullptr, "q1", "c", MB_YESNO), IDNO);
   EXPECT_EQ(MessageBoxA(nullptr, "q2", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
   EXPECT_EQ(MessageBoxA(nullptr, "q3", "c", MB_OKCANCEL | MB_DEFBUTTON4), IDOK);
   FUi.SetDefaultAnswer(IDCANCEL);
   EXPECT_EQ(MessageBoxA(nullptr, "q4", "c", MB_OKCANCEL), IDCANCEL);
-  EXPECT_EQ(FUi.Dialogs().at(1).Answer, IDNO);
+  EXPECT_EQ(FUi.Dialogs().at(2).Answer, IDNO);
 }
 
 TEST_F(RecordingTest, ApplicationBoxesCarryTheTitleAndEndExceptionsWithAFullStop) {
@@ -128,9 +126,8 @@ TEST_F(RecordingTest, ComputerNameFitsTheCallersBuffer) {
   ASSERT_NE(GetComputerNameA(buffer, &size), 0);
   EXPECT_EQ(size, 9u);
   EXPECT_STREQ(buffer, "WS-KASA01");
-  char tiny[5];
-  size = sizeof tiny;
-  EXPECT_EQ(GetComputerNameA(tiny, &size), 0);
+  size = 5;
+  EXPECT_EQ(GetComputerNameA(buffer, &size), 0);
   EXPECT_EQ(size, 10u);
   EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);
   FUi.SetComputerName("");  // unknown
@@ -171,25 +168,20 @@ TEST_F(ConsoleTest, WritesUtf8AndAnswersWithTheDefaultButton) {
             "(Yes / No) -> No\n");
 }
 
-TEST_F(ConsoleTest, PolicyPicksAButtonTheBoxShowsAndAsksOnlyATerminal) {
-  {
-    const ScopedEnvironment answer{{"TXLIB_DIALOG_ANSWER", "No"}};
-    EXPECT_EQ(Show("a", MB_YESNO), IDNO);
-    EXPECT_EQ(Show("b", MB_OKCANCEL | MB_DEFBUTTON2), IDCANCEL);  // no "No" here
-  }
-  const ScopedEnvironment answer{{"TXLIB_DIALOG_ANSWER", "ask"}};
-  EXPECT_EQ(Show("a", MB_YESNOCANCEL), IDYES);
-  std::string untouched;
-  std::getline(FIn, untouched);
-  EXPECT_EQ(untouched, "no");
-}
-
-TEST_F(ConsoleTest, DebugOutputOnlyWhenAsked) {
-  FUi.DebugOutput("Cache hit: PAY");
-  EXPECT_EQ(FOut.str(), "");
-  const ScopedEnvironment debug{{"TXLIB_DEBUG_OUTPUT", "1"}};
+// The answer policy picks a button the box shows and asks only a terminal;
+// debug output appears only when asked for.
+TEST_F(ConsoleTest, PolicyAndDebugOutputFromTheEnvironment) {
+  FPolicy.Set("TXLIB_DIALOG_ANSWER", "No");
+  EXPECT_EQ(Show("a", MB_YESNO), IDNO);
+  EXPECT_EQ(Show("b", MB_OKCANCEL | MB_DEFBUTTON2), IDCANCEL);  // no "No": the default
+  FPolicy.Set("TXLIB_DIALOG_ANSWER", "ask");
+  EXPECT_EQ(Show("c", MB_YESNOCANCEL), IDYES);
+  EXPECT_EQ(FIn.tellg(), 0);  // nothing read
+  FUi.DebugOutput("hidden");
+  FPolicy.Set("TXLIB_DEBUG_OUTPUT", "1");
   FUi.DebugOutput("Zażółć"_ansi);
-  EXPECT_EQ(FOut.str(), "[debug] Zażółć\n");
+  EXPECT_EQ(FOut.str().find("hidden"), std::string::npos);
+  EXPECT_TRUE(FOut.str().ends_with("\n[debug] Zażółć\n"));
 }
 
 // The default seam, as a program without a terminal meets it: stdin from

@@ -14,7 +14,7 @@ using namespace Tx;
 namespace {
 
 // Runs each test with the Polish collation and restores the locale after.
-class TextCompareTest : public ::testing::Test {
+class PolishCollation : public ::testing::Test {
  protected:
   void SetUp() override {
     FSaved = CollationLocale();
@@ -43,24 +43,18 @@ std::vector<AnsiString> Ansi(std::initializer_list<const char*> utf8) {
   return out;
 }
 
-using PolishCollation = TextCompareTest;
-using WordAndStringSort = TextCompareTest;
-using CompareStringArguments = TextCompareTest;
-using CollationLocaleChoice = TextCompareTest;
+using CollationLocaleChoice = PolishCollation;
 
 }  // namespace
 
 // ---- Polish order -----------------------------------------------------------------------
 
-TEST_F(PolishCollation, WordsInDictionaryOrder) {
+TEST_F(PolishCollation, WordsInDictionaryOrderWithAccentedLettersOfTheirOwn) {
   const auto expected = Ansi({"Ala", "ąb", "lody", "łoś", "Łódź", "Sopot", "środa", "świat",
                               "Zakopane", "źrebię", "żaba"});
   const std::vector<AnsiString> reversed(expected.rbegin(), expected.rend());
   EXPECT_EQ(Sorted(reversed, NORM_IGNORECASE), expected);
   EXPECT_EQ(Sorted(reversed, SORT_STRINGSORT), expected);
-}
-
-TEST_F(PolishCollation, AccentedLetterIsALetterOfItsOwn) {
   // In Polish "ą" outranks every later letter after "a"; in the root order
   // it would only break ties.
   EXPECT_LT(AnsiCompareStr("az", "ąb"_ansi), 0);
@@ -82,7 +76,7 @@ TEST_F(PolishCollation, CaseMattersOnlyAfterTheLettersAndNeverBetweenAccents) {
 
 // ---- Word sort and string sort ------------------------------------------------------------------
 
-TEST_F(WordAndStringSort, WordSortKeepsHyphenatedWordsTogether) {
+TEST_F(PolishCollation, WordSortKeepsHyphenatedWordsTogetherAndIgnoreFlags) {
   const auto words = Ansi({"cop", "co-op", "cook", "coop", "con"});
   const auto wordSorted = Sorted(words, NORM_IGNORECASE);
   EXPECT_TRUE(wordSorted == Ansi({"con", "cook", "co-op", "coop", "cop"}) ||
@@ -90,9 +84,7 @@ TEST_F(WordAndStringSort, WordSortKeepsHyphenatedWordsTogether) {
   EXPECT_EQ(Sorted(words, SORT_STRINGSORT), Ansi({"co-op", "con", "cook", "coop", "cop"}));
   EXPECT_EQ(Compare(0, "can't", "cana"), CSTR_GREATER_THAN);  // the apostrophe alike
   EXPECT_EQ(Compare(SORT_STRINGSORT, "can't", "cana"), CSTR_LESS_THAN);
-}
-
-TEST_F(WordAndStringSort, SymbolsStillDecideOtherwiseEqualWordsUnlessIgnored) {
+  // Symbols still decide otherwise equal words unless ignored.
   EXPECT_NE(Compare(NORM_IGNORECASE, "co-op", "COOP"), CSTR_EQUAL);
   EXPECT_EQ(Compare(NORM_IGNORESYMBOLS | NORM_IGNORECASE, "C.O.O.P.", "coop"), CSTR_EQUAL);
   EXPECT_EQ(Compare(NORM_IGNORENONSPACE, "resume", "résumé"_ansi), CSTR_EQUAL);
@@ -101,7 +93,7 @@ TEST_F(WordAndStringSort, SymbolsStillDecideOtherwiseEqualWordsUnlessIgnored) {
 
 // ---- CompareStringA arguments -----------------------------------------------------------------
 
-TEST_F(CompareStringArguments, LengthsZerosAndBadArguments) {
+TEST_F(PolishCollation, LengthsZerosAndBadArguments) {
   EXPECT_EQ(CompareStringA(LOCALE_USER_DEFAULT, 0, nullptr, 0, "a", 1), CSTR_LESS_THAN);
   const char a[] = {'a', '\0', 'b'};
   const char b[] = {'a', '\0', 'c'};
@@ -112,18 +104,9 @@ TEST_F(CompareStringArguments, LengthsZerosAndBadArguments) {
   EXPECT_EQ(CompareStringA(0xFFFFFUL, 0, "a", -1, "a", -1), 0);
 }
 
-TEST_F(CompareStringArguments, LocaleIdsChooseTheirOwnOrder) {
-  SetCollationLocale("en_US");
-  const AnsiString az = "az";
-  const AnsiString ab = "ąb"_ansi;
-  EXPECT_EQ(CompareStringA(0x0415, 0, az.data(), 2, ab.data(), 2), CSTR_LESS_THAN);  // Polish
-  EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, 0, az.data(), 2, ab.data(), 2), CSTR_GREATER_THAN);
-  EXPECT_EQ(CompareStringA(LOCALE_USER_DEFAULT, 0, az.data(), 2, ab.data(), 2), CSTR_GREATER_THAN);
-}
-
 // ---- Locale choice ---------------------------------------------------------------------------
 
-TEST_F(CollationLocaleChoice, EnvironmentOrder) {
+TEST_F(CollationLocaleChoice, EnvironmentOrderAndChangesReachEveryThread) {
   FrameworkTest::ScopedEnvironment env{
       {"LC_ALL", nullptr}, {"LC_COLLATE", nullptr}, {"LANG", nullptr}};
   EXPECT_EQ(CollationLocaleFromEnvironment(), "pl_PL");
@@ -136,9 +119,8 @@ TEST_F(CollationLocaleChoice, EnvironmentOrder) {
   env.Set("LC_ALL", "sv_SE");
   ResetCollationFromEnvironment();
   EXPECT_GT(AnsiCompareStr("ö"_ansi, "z"), 0);  // Swedish sorts "ö" after "z"; Polish after "o"
-}
-
-TEST_F(CollationLocaleChoice, ChangeReachesThreadsWithCachedCollators) {
+  // A change reaches threads that have cached their collators.
+  SetCollationLocale("pl_PL");
   int before = 0;
   int after = 0;
   std::thread worker([&] {
