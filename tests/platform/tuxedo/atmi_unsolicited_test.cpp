@@ -1,9 +1,6 @@
 // Unsolicited messages in the builtin domain: queueing and delivery by
 // tpchkunsol, broadcast filters, notification of the calling client, and
 // messages without data.
-#include <barrier>
-#include <thread>
-
 #include "tuxedo_test_support.h"
 
 namespace {
@@ -39,16 +36,14 @@ int Join(const char* user, const char* client, long flags = 0) {
   return tpinit(info);
 }
 
-// The texts a client thread receives when it checks for messages.
-std::vector<std::string> CheckOn(ClientThread& client) {
+using Messages = std::vector<std::string>;
+
+// What a client thread receives when it checks for messages.
+Messages CheckOn(ClientThread& client) {
   return client.Run([] {
     tReceived.clear();
     tpchkunsol();
-    std::vector<std::string> texts;
-    for (const std::string& m : tReceived) {
-      texts.push_back(m.substr(m.find(':') + 1, m.rfind(':') - m.find(':') - 1));
-    }
-    return texts;
+    return tReceived;
   });
 }
 
@@ -76,8 +71,8 @@ TEST_F(AtmiUnsolicited, MessagesWaitForTheCheckAndArriveInOrderToTheHandlerThen)
   EXPECT_EQ(tpchkunsol(), 5);
   // Messages without data arrive as NULL, an empty fielded buffer is data.
   const std::string emptyFml32 = "FML32::" + std::to_string(Fneeded32(0, 0));
-  EXPECT_EQ(tReceived, (std::vector<std::string>{"STRING:pierwszy:9", "STRING:drugi:6", "::0",
-                                                 "::0", emptyFml32}));
+  EXPECT_EQ(tReceived,
+            (Messages{"STRING:pierwszy:9", "STRING:drugi:6", "::0", "::0", emptyFml32}));
   EXPECT_EQ(Atmi::LiveBufferCount(), buffers);  // freed by the domain
   EXPECT_EQ(tpchkunsol(), 0);
 
@@ -112,33 +107,13 @@ TEST_F(AtmiUnsolicited, BroadcastReachesTheClientsItsFiltersName) {
   ASSERT_EQ(Broadcast(nullptr, "", nullptr, "bez nazwy"), 0);
   ASSERT_EQ(Broadcast("SITE1", nullptr, nullptr, "wszyscy"), 0);
 
-  EXPECT_EQ(CheckOn(anna), (std::vector<std::string>{"do anny", "wszyscy"}));
-  EXPECT_EQ(CheckOn(bob), (std::vector<std::string>{"do biura", "wszyscy"}));
-  EXPECT_EQ(CheckOn(anonymous), (std::vector<std::string>{"bez nazwy", "wszyscy"}));
+  EXPECT_EQ(CheckOn(anna), (Messages{"STRING:do anny:8", "STRING:wszyscy:8"}));
+  EXPECT_EQ(CheckOn(bob), (Messages{"STRING:do biura:9", "STRING:wszyscy:8"}));
+  EXPECT_EQ(CheckOn(anonymous), (Messages{"STRING:bez nazwy:10", "STRING:wszyscy:8"}));
   EXPECT_EQ(ignoring.Run([] { return Atmi::QueuedMessageCount(); }), 0u);
-  EXPECT_EQ(CheckOn(ignoring), std::vector<std::string>{});
+  EXPECT_EQ(CheckOn(ignoring), Messages{});
   EXPECT_EQ(tpchkunsol(), 0);  // no handler: its messages were discarded
   EXPECT_EQ(Atmi::QueuedMessageCount(), 0u);
-}
-
-TEST_F(AtmiUnsolicited, ConcurrentBroadcastsAllArrive) {
-  constexpr int kClients = 4;
-  constexpr int kEach = 50;
-  std::barrier joined(kClients);
-  std::barrier sent(kClients);
-  std::vector<std::size_t> received(kClients, 0);
-  std::vector<std::thread> clients;
-  for (int c = 0; c < kClients; ++c) {
-    clients.emplace_back([&, c] {
-      const bool member = Join("", "") == 0;
-      joined.arrive_and_wait();  // everyone arrives, or the others would wait forever
-      for (int i = 0; member && i < kEach; ++i) Broadcast(nullptr, nullptr, nullptr, "x");
-      sent.arrive_and_wait();
-      if (member && tpchkunsol() == kClients * kEach) received[c] = tReceived.size();
-    });
-  }
-  for (std::thread& client : clients) client.join();
-  EXPECT_EQ(received, std::vector<std::size_t>(kClients, kClients * kEach));
 }
 
 // Notifies its caller with TPACK and no data, then with a text. rcode:
@@ -178,8 +153,8 @@ TEST_F(AtmiUnsolicited, ServicesNotifyTheClientThatCalledThem) {
     CallNotify();
     EXPECT_EQ(tpurcode, 0);
     EXPECT_EQ(tpchkunsol(), 2);
-    EXPECT_EQ(tReceived, (std::vector<std::string>{"::0", "STRING:przypomnienie:14"}));
-    EXPECT_EQ(CheckOn(other), (std::vector<std::string>{"", "przypomnienie"}));  // its own only
+    EXPECT_EQ(tReceived, (Messages{"::0", "STRING:przypomnienie:14"}));
+    EXPECT_EQ(CheckOn(other), tReceived);  // its own only
   }
   ExpectTperrno(tpnotify(&gone, nullptr, 0, 0), TPENOENT, "client gone");
   EXPECT_EQ(tperrordetail(0), TPED_NOCLIENT);

@@ -1,4 +1,10 @@
-// The text form of FML32 buffers: Ffprint32 output and Fextread32 input.
+// FML32 field tables (the file format, the environment variables that find
+// them, the name/id mapping and unloading) and the text form of buffers that
+// uses the names: Ffprint32 output and Fextread32 input.
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
 
 #include "tuxedo_test_support.h"
 
@@ -25,24 +31,91 @@ int Read(FBFR32* fbfr, std::string text) {
   return result;
 }
 
+// Loads the tables of tests/data/fml32; a test may write a table of its own.
 class Fml32Text : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Fnmid_unload32();
-    Fidnm_unload32();
-    setenv("FLDTBLDIR32", TableDir().c_str(), 1);
-    setenv("FIELDTBLS32", "accounts.tbl,extra.tbl", 1);
-  }
+  void SetUp() override { UseTables(TableDir(), "accounts.tbl,extra.tbl"); }
   void TearDown() override {
-    Fnmid_unload32();
-    Fidnm_unload32();
+    UseTables("", nullptr);
+    std::filesystem::remove_all(scratch_);
   }
-  static FLDID32 Id(const char* name) { return Fldid32(Text(name)); }
+  // A directory of the test's own holding t.tbl with `text`.
+  std::string WriteTable(const std::string& text) {
+    std::filesystem::create_directories(scratch_);
+    std::ofstream(scratch_ / "t.tbl", std::ios::binary) << text;
+    return scratch_.string();
+  }
   int Add(const char* name, const void* value, FLDLEN32 len = 0) {
     return Fadd32(fbfr_.get(), Id(name), static_cast<char*>(const_cast<void*>(value)), len);
   }
+  const std::filesystem::path scratch_ =
+      std::filesystem::temp_directory_path() / ("fml32_tables_" + std::to_string(::getpid()));
   Fbfr fbfr_{Falloc32(100, 10000)};
 };
+using Fml32FieldTables = Fml32Text;
+
+TEST_F(Fml32FieldTables, NamesAndIdsBothWays) {
+  // ACC_ID: not 2009, the first meaning wins; ACC_KIND: indented with a tab;
+  // ADDR_ZIP: after the second *base; EXTRA_*: the second table, no base.
+  for (const auto& [name, id] : {std::pair{"ACC_ID", Fmkfldid32(FLD_LONG, 1001)},
+                                 {"ACC_KIND", Fmkfldid32(FLD_CHAR, 1004)},
+                                 {"ACC_RATE", Fmkfldid32(FLD_FLOAT, 1007)},
+                                 {"ADDR_ZIP", Fmkfldid32(FLD_MBSTRING, 2002)},
+                                 {"EXTRA_FLAG", Fmkfldid32(FLD_CHAR, 150)},
+                                 {"EXTRA_BIG", Fmkfldid32(FLD_STRING, FMAXNUM32)}}) {
+    EXPECT_EQ(Id(name), id) << name;
+    EXPECT_STREQ(Fname32(id), name);
+  }
+  EXPECT_STREQ(Fname32(Fmkfldid32(FLD_LONG, 2009)), "ACC_ID");
+  Ferror32 = 0;
+  ExpectFerror(Id("NO_SUCH_FIELD") == BADFLDID, FBADNAME, "unknown name");
+  ExpectFerror(Fldid32(nullptr) == BADFLDID, FBADNAME, "null name");
+  // A known number with another type.
+  ExpectFerror(Fname32(Fmkfldid32(FLD_LONG, 1002)) == nullptr, FBADFLD, "unknown id");
+}
+
+TEST_F(Fml32FieldTables, TablesThatCannotBeLoaded) {
+  UseTables(TableDir(), "accounts.tbl,missing.tbl");
+  ExpectFerror(Id("ACC_ID") == BADFLDID, FFTOPEN, "Fldid32 with a table missing");
+  ExpectFerror(Fname32(Fmkfldid32(FLD_LONG, 1001)) == nullptr, FFTOPEN, "Fname32 the same");
+  UseTables(TableDir(), "broken.tbl");
+  ExpectFerror(Id("GOOD_FIELD") == BADFLDID, FFTSYNTAX, "broken.tbl");
+  for (const char* text : {"*base\n", "*base x\n", "*bass 10\nA 1 long\n", "A 1\n", "A x long\n",
+                           "A-B 1 long\n", "A 0 long\n", "*base -5\nA 5 long\n",
+                           "A 33554432 long\n", "A 1 LONG\n"}) {
+    UseTables(WriteTable(text), "t.tbl");
+    ExpectFerror(Id("A") == BADFLDID, FFTSYNTAX, text);
+  }
+  UseTables(WriteTable("\r\n  # comment\r\n$ header\r\nA\t7\tlong\t-\tcomment words\r\n"), "t.tbl");
+  EXPECT_EQ(Id("A"), Fmkfldid32(FLD_LONG, 7));
+  // A failed load is tried again.
+  std::filesystem::remove(scratch_ / "t.tbl");
+  UseTables(scratch_.string(), "t.tbl");
+  ExpectFerror(Id("LATE") == BADFLDID, FFTOPEN, "t.tbl removed");
+  std::ofstream(scratch_ / "t.tbl") << "LATE 123 carray\n";
+  EXPECT_EQ(Id("LATE"), Fmkfldid32(FLD_CARRAY, 123));
+}
+
+// Each direction loads on its own, reading the environment as it does.
+TEST_F(Fml32FieldTables, TablesAreFoundThroughTheEnvironmentWhenLoaded) {
+  EXPECT_EQ(Id("ACC_ID"), Fmkfldid32(FLD_LONG, 1001));
+  EXPECT_STREQ(Fname32(Fmkfldid32(FLD_LONG, 1001)), "ACC_ID");
+  unsetenv("FIELDTBLS32");  // fld.tbl by default
+  EXPECT_EQ(Id("ACC_ID"), Fmkfldid32(FLD_LONG, 1001));
+  Fnmid_unload32();
+  ExpectFerror(Id("ACC_ID") == BADFLDID, FBADNAME, "ACC_ID after Fnmid_unload32");
+  EXPECT_EQ(Id("DEFAULT_FIELD"), Fmkfldid32(FLD_STRING, 400));
+  EXPECT_STREQ(Fname32(Fmkfldid32(FLD_LONG, 1001)), "ACC_ID");
+  Fidnm_unload32();
+  EXPECT_EQ(Fname32(Fmkfldid32(FLD_LONG, 1001)), nullptr);
+  EXPECT_STREQ(Fname32(Fmkfldid32(FLD_STRING, 400)), "DEFAULT_FIELD");
+
+  UseTables(WriteTable("ACC_ID 5 string\n") + ":/nonexistent:" + TableDir(), "t.tbl,accounts.tbl");
+  EXPECT_EQ(Id("ACC_ID"), Fmkfldid32(FLD_STRING, 5));  // directories in order
+  EXPECT_EQ(Id("ACC_NAME"), Fmkfldid32(FLD_STRING, 1002));
+  UseTables("/nonexistent", (TableDir() + "/extra.tbl").c_str());  // an absolute path
+  EXPECT_EQ(Id("EXTRA_FLAG"), Fmkfldid32(FLD_CHAR, 150));
+}
 
 TEST_F(Fml32Text, PrintsNamesTabsValuesAndABlankLineInWalkOrder) {
   EXPECT_EQ(Print(fbfr_.get()), "\n");
@@ -133,11 +206,9 @@ TEST_F(Fml32Text, BuffersEndAtABlankLineOrTheEndOfTheStreamAndLinesHaveNoLimit) 
   EXPECT_EQ(Fvall32(second.get(), Id("ACC_ID"), 1), 3);
   EXPECT_EQ(Read(second.get(), "\r\nACC_ID\t4\n"), 1);  // a blank line first: nothing read
   EXPECT_EQ(Foccur32(second.get(), Id("ACC_ID")), 2);
-  // Lines longer than any fixed buffer.
-  Fbfr big(Falloc32(2, 3 << 20));
-  const std::string value(1 << 20, 'q');
-  ASSERT_EQ(Read(big.get(), "ACC_NAME\t" + value + "\nACC_NOTE\t" + std::string(2 << 20, 'w')), 1);
-  EXPECT_EQ(Flen32(big.get(), Id("ACC_NAME"), 0), static_cast<long>(value.size() + 1));
+  // Lines longer than any fixed buffer, the last without its end of line.
+  Fbfr big(Falloc32(1, 2 << 20));
+  ASSERT_EQ(Read(big.get(), "ACC_NOTE\t" + std::string(2 << 20, 'w')), 1);
   EXPECT_EQ(Flen32(big.get(), Id("ACC_NOTE"), 0), 2L << 20);
 }
 
@@ -149,19 +220,13 @@ TEST_F(Fml32Text, BadInputIsRefusedAndTheBufferKept) {
     const char* text;
     int error;
   } cases[] = {
-      {"ACC_ID\t5\nACC_ID 6\n", FSYNTAX},           // no tab
-      {"ACC_ID\t12x\n", FSYNTAX},                   // not a number
-      {"ACC_ID\t\n", FSYNTAX},                      // empty number
-      {"ACC_COUNT\t40000\n", FSYNTAX},              // short out of range
-      {"ACC_ID\t99999999999999999999\n", FSYNTAX},  // long out of range
-      {"ACC_KIND\tab\n", FSYNTAX},  // char of two bytes
-      {"ACC_KIND\t\n", FSYNTAX},
-      {"ACC_NAME\tbad \\escape\n", FSYNTAX},
-      {"ACC_NAME\tnul \\00 inside\n", FSYNTAX},
-      {"ACC_NOTE\t\\4\n", FSYNTAX},
-      {"ACC_ID\t5\n=ACC_NAME\tNOT_A_FIELD\n", FBADNAME},  // after a good line
-      {"=ACC_NAME\tADDR_CITY\n", FNOTPRES},  // source absent
-      {"-ACC_NAME\t\n", FNOTPRES},
+      {"ACC_ID\t5\nACC_ID 6\n", FSYNTAX},  // no tab, after a good line
+      {"ACC_ID\t12x\n", FSYNTAX},          {"ACC_ID\t\n", FSYNTAX},
+      {"ACC_COUNT\t40000\n", FSYNTAX},     {"ACC_ID\t99999999999999999999\n", FSYNTAX},
+      {"ACC_KIND\tab\n", FSYNTAX},         {"ACC_KIND\t\n", FSYNTAX},
+      {"ACC_NAME\tbad \\escape\n", FSYNTAX}, {"ACC_NAME\tnul \\00 inside\n", FSYNTAX},
+      {"ACC_NOTE\t\\4\n", FSYNTAX},        {"=ACC_NAME\tNOT_A_FIELD\n", FBADNAME},
+      {"=ACC_NAME\tADDR_CITY\n", FNOTPRES}, {"-ACC_NAME\t\n", FNOTPRES},
       {"((FLDID32)0)\t1\n", FBADNAME},
   };
   for (const auto& c : cases) {

@@ -47,6 +47,14 @@ inline std::string TableDir() {
   const char* data = std::getenv("TXLIB_TESTDATA");
   return std::string(data != nullptr ? data : "tests/data") + "/fml32";
 }
+// Unloads the field tables and names new ones; null unsets FIELDTBLS32.
+inline void UseTables(const std::string& dirs, const char* tables) {
+  Fnmid_unload32();
+  Fidnm_unload32();
+  setenv("FLDTBLDIR32", dirs.c_str(), 1);
+  tables != nullptr ? setenv("FIELDTBLS32", tables, 1) : unsetenv("FIELDTBLS32");
+}
+inline FLDID32 Id(const char* name) { return Fldid32(Text(name)); }
 
 // A call that must have failed with `error`; the error number is cleared
 // for the next check.
