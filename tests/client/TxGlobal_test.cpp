@@ -1,11 +1,13 @@
-// Exceptions, checks, operation labels, the user log, code pages and the
-// process-wide client of TxGlobal.
+// The client side: exceptions and checks, operation labels, the user log,
+// code pages, the process-wide session and the client component, against
+// the builtin domain.
 #include "client/TxGlobal.h"
 
 #include <atmi.h>
 #include <fml32.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -15,15 +17,21 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "platform/framework/Dialogs.h"
+#include "platform/framework/framework_test_support.h"
 #include "platform/session/TuxSessionServer.h"
 #include "platform/tuxedo/builtin/atmi_control.h"
+#include "platform/tuxedo/builtin/atmi_testing.h"
 
 namespace Tx {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::string_literals;
+using FrameworkTest::Raised;
+const std::string kNoConnection = "Brak połączenia z serwerem Tuxedo !"_ansi.str();
 
 // The exception of type E that body raises, if any.
 template <class E, class Body>
@@ -36,35 +44,52 @@ std::optional<E> Caught(Body body) {
   return std::nullopt;
 }
 
-// A fresh directory for the running test, removed at the end.
-struct TempDir {
-  TempDir()
-      : Path(std::filesystem::temp_directory_path() /
-             ("txlib_global_" +
-              std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))) {
-    std::filesystem::remove_all(Path);
-    std::filesystem::create_directories(Path);
+// Admits everybody but "intruz".
+void AuthService(TPSVCINFO* info) {
+  const bool refused =
+      std::strcmp(reinterpret_cast<const TPINIT*>(info->data)->usrname, "intruz") == 0;
+  tpreturn(refused ? TPFAIL : TPSUCCESS, 0, nullptr, 0, 0);
+}
+
+// Each test starts without a session, in a builtin domain, with a recording
+// user interface and an empty directory of its own.
+class Client : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Reset();
+    fs::create_directories(dir);
   }
-  ~TempDir() { std::filesystem::remove_all(Path); }
-  std::filesystem::path Path;
+  void TearDown() override {
+    Reset();
+    SetComRemoteActivation(true);
+    SetDebugMode(1);
+    fs::remove_all(dir);
+  }
+  static void Reset() {
+    TTxGlobalClient::DisposeSession();
+    ResetBuiltinSessionServer();
+    TTxGlobalClient::ClearTpErrors();
+    TTxGlobalClient::SetTpTimeOut(0);
+  }
+
+  AtmiBuiltin::ScopedDomain domain;
+  TRecordingUserInterface ui;
+  TUserInterfaceScope uiScope{ui};
+  FrameworkTest::ScopedEnvironment env;
+  const fs::path dir = fs::temp_directory_path() / ("txclient_" + std::to_string(getpid()));
 };
 
-TEST(Errors, ServiceAndFieldFailuresTakeOverAndClearTheErrorVariables) {
+TEST_F(Client, ExceptionsTakeOverAndClearTheErrorVariables) {
   tperrno = TPETIME;
   tpurcode = 5;
   const ETxSvcFail svc("failed", 1234);
-  EXPECT_EQ(svc.Tperrno, TPESVCFAIL);
-  EXPECT_EQ(svc.Tpurcode, 5);
-  EXPECT_EQ(svc.ErrCode, 1234);
+  EXPECT_EQ(std::tuple(svc.Tperrno, svc.Tpurcode, svc.ErrCode), std::tuple(TPESVCFAIL, 5L, 1234L));
   EXPECT_EQ(tperrno, 0);
-
   Ferror32 = FNOTPRES;
-  const ETxFmlError fml("x");
-  EXPECT_EQ(fml.Ferror, FNOTPRES);
+  EXPECT_EQ(ETxFmlError("x").Ferror, FNOTPRES);
   EXPECT_EQ(Ferror32, 0);
-}
 
-TEST(Errors, CheckTperrnoPutsACarriageReturnBeforeTheOperation) {
+  // CheckTperrno puts a carriage return before the operation.
   tpurcode = 42;
   EXPECT_NO_THROW(CheckTperrno("op"));
   const std::string head = "Błąd Tuxedo "_ansi.str() + tpstrerror(TPENOENT) +
@@ -75,13 +100,10 @@ TEST(Errors, CheckTperrnoPutsACarriageReturnBeforeTheOperation) {
     const auto e = Caught<ETxTpError>([&] { CheckTperrno(op); });
     ASSERT_TRUE(e) << op.str();
     EXPECT_EQ(e->Message.str(), head + op.str());
-    EXPECT_EQ(e->Tperrno, TPENOENT);
-    EXPECT_EQ(e->Tpurcode, 42);
-    EXPECT_TRUE(tperrno == 0 && tpurcode == 0);
+    EXPECT_EQ(std::tuple(e->Tperrno, e->Tpurcode, tperrno, tpurcode),
+              std::tuple(TPENOENT, 42L, 0, 0L));
   }
-}
-
-TEST(Errors, CheckFerrorAddsTheFieldAndTheOperationOnlyWhenGiven) {
+  // CheckFerror names the field and the operation only when given.
   EXPECT_NO_THROW(CheckFerror("op", 1));
   const std::tuple<int, unsigned long, const char*, std::string> cases[] = {
       {FNOTPRES, 167772261UL, "op",
@@ -93,12 +115,11 @@ TEST(Errors, CheckFerrorAddsTheFieldAndTheOperationOnlyWhenGiven) {
     const auto e = Caught<ETxFmlError>([op = op, field = field] { CheckFerror(op, field); });
     ASSERT_TRUE(e) << error;
     EXPECT_EQ(e->Message.str(), expected);
-    EXPECT_EQ(e->Ferror, error);
-    EXPECT_EQ(Ferror32, 0);
+    EXPECT_EQ(std::tuple(e->Ferror, Ferror32), std::tuple(error, 0));
   }
 }
 
-TEST(OpLabel, FileAndLineOnlyInDebugMode) {
+TEST_F(Client, OpLabelHasFileAndLineOnlyInDebugModeAndOnlyTheAllOnesPatternIsBad) {
   SetDebugMode(1);
   const int line = __LINE__ + 1;
   const AnsiString label = OpLabel("Rozpoczęcie transakcji"_ansi);
@@ -108,76 +129,41 @@ TEST(OpLabel, FileAndLineOnlyInDebugMode) {
   EXPECT_EQ(OpLabelAt("t", "/src/lib/TxFbfr.cpp", 8), AnsiString("t [TxFbfr.cpp.8]"));
   SetDebugMode(0);
   EXPECT_EQ(OpLabel("Rozpoczęcie transakcji"_ansi), "Rozpoczęcie transakcji"_ansi);
-  SetDebugMode(1);
-}
 
-TEST(BadValues, OnlyTheAllOnesPatternIsBad) {
   float f;
   double d;
   std::memset(&f, 0xFF, sizeof f);
   std::memset(&d, 0xFF, sizeof d);
-  EXPECT_TRUE(BadFloat(f));
-  EXPECT_TRUE(BadDouble(d));
+  EXPECT_TRUE(BadFloat(f) && BadDouble(d));
   reinterpret_cast<unsigned char*>(&f)[sizeof f - 1] = 0x7F;  // still a NaN
   reinterpret_cast<unsigned char*>(&d)[0] = 0xFE;
-  EXPECT_FALSE(BadFloat(f));
-  EXPECT_FALSE(BadDouble(d));
+  EXPECT_FALSE(BadFloat(f) || BadDouble(d));
 }
 
-TEST(UserLog, LinesInOrderAndAFailedOpenBeepsShowsTheBoxAndTheNextCallTriesAgain) {
-  const TempDir dir;
-  TTxGlobalClient::SetUserLogPath((dir.Path / "ulog.txt").string());
+TEST_F(Client, UserLogLinesInOrderAndAFailedOpenBeepsShowsTheBoxAndTheNextCallTriesAgain) {
+  TTxGlobalClient::SetUserLogPath((dir / "ulog.txt").string());
   const TVarRec first[] = {TVarRec(7)};
   TTxGlobalClient::UserLog("first %d", first, 0);
   TTxGlobalClient::UserLog(" second", nullptr, -1);
   TTxGlobalClient::SetUserLogPath("C:\\ULog_BCB.log");  // closes the file
-  std::ifstream in(dir.Path / "ulog.txt", std::ios::binary);
-  const std::string log(std::istreambuf_iterator<char>(in), {});
+  std::ifstream in(dir / "ulog.txt", std::ios::binary);
   // The date and time end in a digit and touch the text.
-  EXPECT_THAT(log, ::testing::MatchesRegex("[^\n]*[0-9]first 7\n[^\n]*[0-9] second\n"));
+  EXPECT_THAT(std::string(std::istreambuf_iterator<char>(in), {}),
+              ::testing::MatchesRegex("[^\n]*[0-9]first 7\n[^\n]*[0-9] second\n"));
 
   // The default name in its Windows form, on a drive whose directory is missing.
-  TRecordingUserInterface ui;
-  const TUserInterfaceScope scope(ui);
-  ::setenv("TXLIB_DRIVE_ROOT", (dir.Path / "drive").c_str(), 1);
+  env.Set("TXLIB_DRIVE_ROOT", (dir / "drive").c_str());
   EXPECT_NO_THROW(TTxGlobalClient::UserLog("x", nullptr, -1));
   EXPECT_EQ(ui.Beeps().size(), 3U);
   ASSERT_EQ(ui.Dialogs().size(), 1U);
   EXPECT_EQ(ui.Dialogs()[0].Request.Caption, "Błąd"_ansi);
   EXPECT_EQ(ui.Dialogs()[0].Request.Text, "Nie można otworzyć C:\\ULog_BCB.log do zapisu"_ansi);
-  std::filesystem::create_directories(dir.Path / "drive");
+  fs::create_directories(dir / "drive");
   TTxGlobalClient::UserLog("y", nullptr, -1);
   TTxGlobalClient::SetUserLogPath("C:\\ULog_BCB.log");
-  ::unsetenv("TXLIB_DRIVE_ROOT");
   EXPECT_EQ(ui.Dialogs().size(), 1U);
-  EXPECT_TRUE(std::filesystem::exists(dir.Path / "drive" / "ULog_BCB.log"));
+  EXPECT_TRUE(fs::exists(dir / "drive" / "ULog_BCB.log"));
 }
-
-// ---- The session server and what goes through it -----------------------------------
-
-class GlobalSession : public ::testing::Test {
- protected:
-  void SetUp() override { Reset(); }
-  void TearDown() override {
-    Reset();
-    SetComRemoteActivation(true);
-    SetDebugMode(1);
-  }
-  static void Reset() {
-    TTxGlobalClient::DisposeSession();
-    ResetBuiltinSessionServer();
-    TTxGlobalClient::ClearTpErrors();
-    TTxGlobalClient::SetTpTimeOut(0);
-  }
-  static std::string RegistrationMessage() {
-    const auto e = Caught<Exception>(TTxGlobalClient::GetSession);
-    return e ? e->Message.str() : "created";
-  }
-
-  AtmiBuiltin::ScopedDomain domain;
-  TRecordingUserInterface ui;
-  TUserInterfaceScope uiScope{ui};
-};
 
 std::string Translated(const std::string& text, bool toServer) {
   AnsiString converted(text);
@@ -185,7 +171,7 @@ std::string Translated(const std::string& text, bool toServer) {
   return converted.str();
 }
 
-TEST_F(GlobalSession, EveryCodePageBothWaysWithTheTypeInTheLowByte) {
+TEST_F(Client, EveryCodePageBothWaysWithTheTypeInTheLowByte) {
   // Ą Ć Ę Ł Ń Ó Ś Ź Ż ą ć ę ł ń ó ś ź ż in Windows-1250 and in each page.
   const std::string windows =
       "\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF";
@@ -230,9 +216,7 @@ TEST_F(GlobalSession, EveryCodePageBothWaysWithTheTypeInTheLowByte) {
       }
     }
   }
-}
-
-TEST_F(GlobalSession, TranslationStopsAtTheFirstZero) {
+  // Translation stops at the first zero.
   TTxGlobalClient::SetTranslateType(txttLatin2);
   unsigned char text[] = {0xA5, 0xB9, 0x00, 0xA5, 0x00};
   TTxGlobalClient::TranslateString(text, true);
@@ -241,7 +225,7 @@ TEST_F(GlobalSession, TranslationStopsAtTheFirstZero) {
   TTxGlobalClient::TranslateString(static_cast<unsigned char*>(nullptr), true);
 }
 
-TEST_F(GlobalSession, OneObjectUntilDisposedAndComStartedOncePerProcess) {
+TEST_F(Client, OneSessionUntilDisposedAndComStartedOncePerProcess) {
   ITuxSession* first = TTxGlobalClient::GetSession();
   TTxGlobalClient::CreateSession();
   EXPECT_EQ(TTxGlobalClient::GetSession(), first);
@@ -255,26 +239,29 @@ TEST_F(GlobalSession, OneObjectUntilDisposedAndComStartedOncePerProcess) {
   EXPECT_EQ(CoInitialize(nullptr), S_OK);
 }
 
-TEST_F(GlobalSession, ClassIsAskedForAllKindsThenForLocalKindsWhenRemoteIsRefused) {
-  const std::string missing = "Klasa <QuorTuxSes> nie jest zarejestrowana !"_ansi.str();
+TEST_F(Client, SessionClassIsAskedForAllKindsThenForLocalKindsWhenRemoteIsRefused) {
+  const auto created = [] { return Raised(TTxGlobalClient::GetSession); };
+  const std::string missing = "Exception: Klasa <QuorTuxSes> nie jest zarejestrowana !"_ansi.str();
   {
     const TBuiltinSessionServerAbsence absent;
-    EXPECT_EQ(RegistrationMessage(), missing);
+    EXPECT_EQ(created(), missing);
+    EXPECT_EQ(Raised([] { const TTxClient client(nullptr); }),
+              "EOleSysError: Class not registered");
     const TComClassRegistration remoteOnly(
         CLSID_QuorTuxSes, QuorTuxSesProgID, CLSCTX_REMOTE_SERVER,
         [](IUnknown*, TComInterface<IUnknown>& object) -> HRESULT {
           object = TComInterface<IUnknown>(CreateBuiltinSessionServer().get());
           return S_OK;
         });
-    EXPECT_EQ(RegistrationMessage(), "created");
+    EXPECT_EQ(created(), "(nothing raised)");
     TTxGlobalClient::DisposeSession();
     SetComRemoteActivation(false);
-    EXPECT_EQ(RegistrationMessage(), missing);
+    EXPECT_EQ(created(), missing);
   }
-  EXPECT_EQ(RegistrationMessage(), "created");  // the second request found the local server
+  EXPECT_EQ(created(), "(nothing raised)");  // the second request found the local server
 }
 
-TEST_F(GlobalSession, ConnectOpensOnceTerminateClosesARefusalIsNoConnection) {
+TEST_F(Client, ConnectOpensOnceTerminateClosesARefusalIsNoConnection) {
   TTxGlobalClient::Connect();
   TTxGlobalClient::Connect();
   EXPECT_EQ(AtmiBuiltin::JoinedClientCount(), 1U);
@@ -282,14 +269,12 @@ TEST_F(GlobalSession, ConnectOpensOnceTerminateClosesARefusalIsNoConnection) {
   EXPECT_EQ(AtmiBuiltin::JoinedClientCount(), 0U);
 
   tpadvertise(const_cast<char*>("AUTHSVC"), [](TPSVCINFO*) { tpreturn(TPFAIL, 0, nullptr, 0, 0); });
-  const auto e = Caught<ETxError>(TTxGlobalClient::Connect);
-  ASSERT_TRUE(e);
-  EXPECT_EQ(e->Message, "Brak połączenia z serwerem Tuxedo !"_ansi);
-  EXPECT_THROW(TTxGlobalClient::BeginTransaction(), ETxError);
+  EXPECT_EQ(Raised(TTxGlobalClient::Connect), "ETxError: " + kNoConnection);
+  EXPECT_EQ(Raised(TTxGlobalClient::BeginTransaction), "ETxError: " + kNoConnection);
   EXPECT_EQ(AtmiBuiltin::JoinedClientCount(), 0U);
 }
 
-TEST_F(GlobalSession, TransactionsConnectThemselvesAndAnExpiredTimeOutFailsTheCommit) {
+TEST_F(Client, TransactionsConnectThemselvesAndAnExpiredTimeOutFailsTheCommit) {
   EXPECT_FALSE(TTxGlobalClient::IsTransaction());
   EXPECT_EQ(AtmiBuiltin::JoinedClientCount(), 1U);
   TTxGlobalClient::SetTpTimeOut(30);
@@ -316,7 +301,7 @@ TEST_F(GlobalSession, TransactionsConnectThemselvesAndAnExpiredTimeOutFailsTheCo
   EXPECT_FALSE(TTxGlobalClient::IsTransaction());
 }
 
-TEST_F(GlobalSession, HashAndNameCheckComeFromTheServerAndClearTheErrors) {
+TEST_F(Client, HashNameCheckAndFieldTablesGoThroughTheServer) {
   AnsiString hashed;
   tperrno = TPEPROTO;
   tpurcode = 9;
@@ -327,21 +312,137 @@ TEST_F(GlobalSession, HashAndNameCheckComeFromTheServerAndClearTheErrors) {
   tperrno = TPEPROTO;
   EXPECT_EQ(TTxGlobalClient::ArdoCheckName("1kasa"), 3);
   EXPECT_EQ(tperrno, 0);
-}
 
-TEST_F(GlobalSession, UnloadMakesBothFieldTablesReadAgain) {
-  const TempDir dir;
-  ::setenv("FLDTBLDIR32", dir.Path.c_str(), 1);
-  ::setenv("FIELDTBLS32", "fields", 1);
+  // Unloading makes both field tables read again.
+  env.Set("FLDTBLDIR32", dir.c_str());
+  env.Set("FIELDTBLS32", "fields");
   for (const auto& [table, id] : {std::pair{"*base 100\nTXG_FIELD\t1\tstring\t-\n", 101},
                                   std::pair{"*base 200\nTXG_FIELD\t1\tlong\t-\n", 201}}) {
-    std::ofstream(dir.Path / "fields") << table;
+    std::ofstream(dir / "fields") << table;
     TTxGlobalClient::UnloadFieldTables();
     EXPECT_EQ(Fldno32(Fldid32(const_cast<char*>("TXG_FIELD"))), id);
     EXPECT_STREQ(Fname32(Fldid32(const_cast<char*>("TXG_FIELD"))), "TXG_FIELD");
   }
   TTxGlobalClient::UnloadFieldTables();
   EXPECT_EQ(Ferror32, 0);
+}
+
+// ---- The client component ------------------------------------------------------------
+
+TEST_F(Client, ComponentsShowTheSameSettingsAndANewOneResetsTheCallSettings) {
+  TTxClient first(nullptr);
+  TTxClient second(nullptr);
+  const struct {
+    void (TTxClient::*Set)(const AnsiString&);
+    AnsiString (TTxClient::*Get)();
+    AnsiString Value;
+  } texts[] = {{&TTxClient::SetUserName, &TTxClient::GetUserName, "Józef"_ansi},
+               {&TTxClient::SetClientName, &TTxClient::GetClientName, "kasa1"},
+               {&TTxClient::SetPasswd, &TTxClient::GetPasswd, "tajne"},
+               {&TTxClient::SetData, &TTxClient::GetData, "dane"},
+               {&TTxClient::SetQuorAppCode, &TTxClient::GetQuorAppCode, "FK"},
+               {&TTxClient::SetQuorAppLabel, &TTxClient::GetQuorAppLabel, "Finanse"},
+               {&TTxClient::SetQuorAppVersion, &TTxClient::GetQuorAppVersion, "2.1"},
+               {&TTxClient::SetQuorAuthDll, &TTxClient::GetQuorAuthDll, "auth.dll"},
+               {&TTxClient::SetEnvSection, &TTxClient::GetEnvSection, "test"}};
+  for (const auto& t : texts) (first.*t.Set)(t.Value);
+  for (const auto& t : texts) EXPECT_EQ((second.*t.Get)(), t.Value);
+  EXPECT_FALSE(second.IsTranslateTypeStored());
+  first.SetQuorLoginFlags(3);
+  first.SetAuthenticate(txakQuor);
+  first.SetUseRouter(true);
+  first.SetTpTimeOut(45);
+  first.SetTranslateType(txttMazovia);
+  EXPECT_EQ(second.GetQuorLoginFlags(), 3);
+  EXPECT_EQ(second.GetAuthenticate(), txakQuor);
+  EXPECT_TRUE(second.GetUseRouter());
+  EXPECT_EQ(second.GetTpTimeOut(), 45);
+  EXPECT_EQ(second.GetTranslateType(), txttMazovia);
+  EXPECT_TRUE(second.IsTranslateTypeStored());
+
+  // A new component puts time-out, authentication and routing back.
+  const TTxClient third(nullptr);
+  EXPECT_EQ(second.GetTpTimeOut(), 0);
+  EXPECT_EQ(second.GetAuthenticate(), txakNone);
+  EXPECT_FALSE(second.GetUseRouter());
+  EXPECT_EQ(second.GetUserName(), "Józef"_ansi);
+}
+
+TEST_F(Client, ConnectedWhileReadingWaitsForLoadedAndAtRunTimeActsAtOnce) {
+  tpadvertise(const_cast<char*>("AUTHSVC"), AuthService);
+  TTxClient client(nullptr);
+  client.SetReading(true);
+  client.SetConnected(true);
+  client.SetReading(false);
+  EXPECT_FALSE(client.GetConnected());
+  client.SetLoading();
+  client.Loaded();
+  EXPECT_TRUE(client.GetConnected());
+
+  // A form saved with Connected false closes the process's open session.
+  TTxClient other(nullptr);
+  other.SetLoading();
+  other.SetConnected(false);
+  EXPECT_TRUE(client.GetConnected());
+  other.Loaded();
+  EXPECT_FALSE(client.GetConnected());
+
+  other.SetConnected(true);
+  EXPECT_TRUE(client.GetConnected());
+  other.SetConnected(false);
+  EXPECT_FALSE(client.GetConnected());
+  other.SetAuthenticate(txakTPINIT);
+  other.SetUserName("intruz");
+  EXPECT_EQ(Raised([&] { other.SetConnected(true); }), "EPropertyError: " + kNoConnection);
+  // The forwarding member passes it unchanged.
+  EXPECT_EQ(Raised([&] { other.Connect(); }), "ETxError: " + kNoConnection);
+
+  // A failure in Loaded is a message box at design time and an exception at run time.
+  other.SetDesigning(true);
+  other.SetLoading();
+  other.SetConnected(true);
+  EXPECT_NO_THROW(other.Loaded());
+  ASSERT_EQ(ui.Dialogs().size(), 1U);
+  const TDialogRequest box = ui.Dialogs()[0].Request;
+  EXPECT_EQ(box.Source, TDialogSource::dsApplicationMessageBox);
+  EXPECT_EQ(box.Caption + ": " + box.Text, "Error: "_ansi + kNoConnection);
+  EXPECT_EQ(box.Flags, MB_OK | MB_ICONERROR);
+  other.SetDesigning(false);
+  other.SetLoading();
+  EXPECT_EQ(Raised([&] { other.Loaded(); }), "Exception: " + kNoConnection);
+}
+
+class Recorder : public TObject {
+ public:
+  void Broadcast(TObject* Sender, char* Data, long Len, long Flags) {
+    ASSERT_NE(Data, nullptr);
+    EXPECT_EQ(Sender, ExpectedSender);
+    Events.push_back(std::string(Data) + "|" + std::to_string(Len) + "|" + std::to_string(Flags));
+  }
+  TObject* ExpectedSender = nullptr;
+  std::vector<std::string> Events;
+};
+
+TEST_F(Client, BroadcastsReachOnBroadcastAsTextWithThisComponentAsSender) {
+  TTxClient client(nullptr);
+  Recorder recorder;
+  recorder.ExpectedSender = &client;
+  client.SetOnBroadcast(TTxBroadcastEvent(&recorder, &Recorder::Broadcast));
+  EXPECT_EQ(client.CheckUnsol(), 0);  // not connected: nothing to check
+  client.Connect();
+  AtmiBuiltin::TpBuffer data("STRING", 0);
+  std::strcpy(data.get(), "Proszę zamknąć dzień"_ansi.c_str());
+  ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, data.get(), 0, 0), 0);
+  ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, nullptr, 0, 0), 0);
+  EXPECT_EQ(client.CheckUnsol(), 0);
+  EXPECT_EQ(recorder.Events,
+            (std::vector<std::string>{"Proszę zamknąć dzień|21|0"_ansi.str(), "|0|0"}));
+
+  client.SetOnBroadcast(nullptr);  // without a handler messages are dropped
+  ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, data.get(), 0, 0), 0);
+  EXPECT_EQ(client.CheckUnsol(), 0);
+  EXPECT_EQ(AtmiBuiltin::QueuedMessageCount(), 0U);
+  EXPECT_EQ(recorder.Events.size(), 2U);
 }
 
 }  // namespace
