@@ -3,6 +3,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default -j"$(nproc)" --target txlib_demo
+echo "Building the demo (build/default)..."
+log=$(mktemp)
+if ! { cmake --preset default && cmake --build --preset default -j"$(nproc)" --target txlib_demo; } >"$log" 2>&1; then
+  cat "$log"
+  rm -f "$log"
+  exit 1
+fi
+rm -f "$log"
 ./build/default/examples/txlib_demo "$@"
