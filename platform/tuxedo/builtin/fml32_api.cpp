@@ -44,6 +44,27 @@ char* EmptyText() noexcept {
   return empty;
 }
 
+// Copies the value of (id, oc) into out, when given, after checking that it
+// fits the *room bytes offered, when given; *room then receives its length.
+// Returns 1, or -1 with Ferror32 set (FNOTPRES, FNOSPACE).
+int CopyOccurrence(Block& block, FLDID32 id, FLDOCC32 oc, char* out, FLDLEN32* room) {
+  const std::uint32_t record = block.Find(id, oc);
+  if (record == 0) {
+    block.SetMissingError();
+    return -1;
+  }
+  const std::uint32_t length = block.LengthAt(record);
+  if (out != nullptr) {
+    if (room != nullptr && *room < length) {
+      SetError(FNOSPACE);
+      return -1;
+    }
+    std::memcpy(out, block.ValueAt(record), length);
+  }
+  if (room != nullptr) *room = length;
+  return 1;
+}
+
 }  // namespace
 
 extern "C" {
@@ -223,21 +244,7 @@ int Fchg32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* value, FLDLEN32 len
 int Fget32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* loc, FLDLEN32* maxlen) {
   Block block;
   if (!OpenForField(block, fbfr, fieldid)) return -1;
-  const std::uint32_t record = block.Find(fieldid, oc);
-  if (record == 0) {
-    block.SetMissingError();
-    return -1;
-  }
-  const std::uint32_t length = block.LengthAt(record);
-  if (loc != nullptr) {
-    if (maxlen != nullptr && *maxlen < length) {
-      SetError(FNOSPACE);
-      return -1;
-    }
-    std::memcpy(loc, block.ValueAt(record), length);
-  }
-  if (maxlen != nullptr) *maxlen = length;
-  return 1;
+  return CopyOccurrence(block, fieldid, oc, loc, maxlen);
 }
 
 char* Ffind32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, FLDLEN32* len) {
@@ -346,20 +353,7 @@ int Fnext32(FBFR32* fbfr, FLDID32* fieldid, FLDOCC32* oc, char* value, FLDLEN32*
   FLDID32 nextId = *fieldid;
   FLDOCC32 nextOc = *oc;
   if (!block.Next(nextId, nextOc)) return 0;
-  if (value != nullptr) {
-    const std::uint32_t record = block.Find(nextId, nextOc);
-    if (record == 0) {
-      block.SetMissingError();
-      return -1;
-    }
-    const std::uint32_t length = block.LengthAt(record);
-    if (len != nullptr && *len < length) {
-      SetError(FNOSPACE);
-      return -1;
-    }
-    std::memcpy(value, block.ValueAt(record), length);
-    if (len != nullptr) *len = length;
-  }
+  if (value != nullptr && CopyOccurrence(block, nextId, nextOc, value, len) == -1) return -1;
   *fieldid = nextId;
   *oc = nextOc;
   return 1;
