@@ -447,3 +447,54 @@ TEST_F(Client, BroadcastsReachOnBroadcastAsTextWithThisComponentAsSender) {
 
 }  // namespace
 }  // namespace Tx
+
+namespace Tx {
+namespace {
+
+// A session server whose every call fails, as a broken outside server would.
+#define TX_FAILS(signature) \
+  HRESULT signature override { return E_FAIL; }
+class TFailingSession final : public TComObject<ITuxSession> {
+ public:
+  TX_FAILS(GetTypeInfoCount(UINT*)) TX_FAILS(GetTypeInfo(UINT, LCID, void**))
+  TX_FAILS(GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*))
+  TX_FAILS(Invoke(DISPID, REFIID, LCID, WORD, void*, void*, void*, UINT*))
+  TX_FAILS(Connect()) TX_FAILS(Terminate()) TX_FAILS(CheckName(const WideString&, LONG*))
+  TX_FAILS(get_Connected(VARIANT_BOOL*)) TX_FAILS(put_Connected(VARIANT_BOOL))
+  TX_FAILS(get_UseRouter(VARIANT_BOOL*)) TX_FAILS(put_UseRouter(VARIANT_BOOL))
+  TX_FAILS(get_AuthKind(TxAuthKind*)) TX_FAILS(put_AuthKind(TxAuthKind))
+  TX_FAILS(get_ClientName(WideString*)) TX_FAILS(put_ClientName(const WideString&))
+  TX_FAILS(get_UserName(WideString*)) TX_FAILS(put_UserName(const WideString&))
+  TX_FAILS(get_Passwd(WideString*)) TX_FAILS(put_Passwd(const WideString&))
+  TX_FAILS(get_data(WideString*)) TX_FAILS(put_data(const WideString&))
+  TX_FAILS(get_QuorAppCode(WideString*)) TX_FAILS(put_QuorAppCode(const WideString&))
+  TX_FAILS(get_QuorAppLabel(WideString*)) TX_FAILS(put_QuorAppLabel(const WideString&))
+  TX_FAILS(get_QuorAppVersion(WideString*)) TX_FAILS(put_QuorAppVersion(const WideString&))
+  TX_FAILS(get_QuorAuthDLL(WideString*)) TX_FAILS(put_QuorAuthDLL(const WideString&))
+  TX_FAILS(get_QuorLoginFlags(LONG*)) TX_FAILS(put_QuorLoginFlags(LONG))
+  TX_FAILS(get_QuorInfoLogin(WideString*)) TX_FAILS(get_QuorInfoUnit(WideString*))
+  TX_FAILS(get_QuorInfoRole(WideString*)) TX_FAILS(get_QuorInfoAppKey(LONG*))
+  TX_FAILS(get_QuorLoginResult(LONG*)) TX_FAILS(ReadEnv(const WideString&))
+  TX_FAILS(CheckUnsol()) TX_FAILS(Hash(const WideString&, WideString*, LONG*))
+  TX_FAILS(get_AppServerCodePage(LONG*)) TX_FAILS(put_AppServerCodePage(LONG))
+  TX_FAILS(get_EnvSection(WideString*)) TX_FAILS(put_EnvSection(const WideString&))
+};
+#undef TX_FAILS
+
+TEST_F(Client, AFailingPropertyReadAsksThroughTheCheckDialog) {
+  const TComClassRegistration broken(CLSID_QuorTuxSes, QuorTuxSesProgID, CLSCTX_INPROC_SERVER,
+                                     ComClassFactory<TFailingSession>());
+  TTxGlobalClient::DisposeSession();
+  ui.QueueAnswer(IDNO);  // go on with the empty value
+  EXPECT_EQ(TTxGlobalClient::GetEnvSection(), AnsiString());
+  ui.QueueAnswer(IDYES);  // give up
+  EXPECT_EQ(Raised([] { TTxGlobalClient::GetTranslateType(); }).substr(0, 13), "EOleSysError:");
+  const auto dialogs = ui.Dialogs();
+  ASSERT_EQ(dialogs.size(), 2U);
+  EXPECT_EQ(dialogs[0].Request.Caption.SubString(1, 9), AnsiString("HRCHECK: "));
+  EXPECT_NE(dialogs[1].Request.Text.Pos("get_AppServerCodePage"), 0);
+  TTxGlobalClient::DisposeSession();
+}
+
+}  // namespace
+}  // namespace Tx
