@@ -85,14 +85,7 @@ long Fneeded32(FLDOCC32 F, FLDLEN32 V) {
 }
 
 int Finit32(FBFR32* fbfr, FLDLEN32 buflen) {
-  if (fbfr == nullptr) {
-    SetError(FNOTFLD);
-    return -1;
-  }
-  if (reinterpret_cast<std::uintptr_t>(fbfr) % kBlockAlignment != 0) {
-    SetError(FALIGNERR);
-    return -1;
-  }
+  if (!CheckBlockAddress(fbfr)) return -1;
   if (buflen < kEmptyBlockSize) {
     SetError(FNOSPACE);
     return -1;
@@ -197,14 +190,7 @@ int Fcpy32(FBFR32* dest, FBFR32* src) {
 int Fmove32(char* dest, FBFR32* src) {
   Block source;
   if (!source.Open(src)) return -1;
-  if (dest == nullptr) {
-    SetError(FEINVAL);
-    return -1;
-  }
-  if (reinterpret_cast<std::uintptr_t>(dest) % kBlockAlignment != 0) {
-    SetError(FALIGNERR);
-    return -1;
-  }
+  if (!CheckBlockAddress(dest, FEINVAL)) return -1;
   const std::uint32_t size = source.Header().size;
   const std::size_t capacity = RegisteredCapacity(dest);
   if (capacity != 0 && capacity < size) {
@@ -386,14 +372,7 @@ long CompactForResize(FBFR32* fbfr) noexcept {
 
 int AdoptResizedBlock(FBFR32* fbfr, FLDLEN32 newSize) noexcept {
   // The header's size is the old one here, so only the rest is checked.
-  if (fbfr == nullptr) {
-    SetError(FNOTFLD);
-    return -1;
-  }
-  if (reinterpret_cast<std::uintptr_t>(fbfr) % kBlockAlignment != 0) {
-    SetError(FALIGNERR);
-    return -1;
-  }
+  if (!CheckBlockAddress(fbfr)) return -1;
   auto& header = *reinterpret_cast<BlockHeader*>(fbfr);
   if (header.magic != kMagic || header.end < kEmptyBlockSize || header.end > header.size ||
       header.end % kBlockAlignment != 0) {

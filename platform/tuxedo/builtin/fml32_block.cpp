@@ -243,15 +243,20 @@ std::size_t BlockIndex::ApproximateBytes() const noexcept {
 
 // --- Opening --------------------------------------------------------------
 
-bool CheckHeaderOnly(FBFR32* fbfr) noexcept {
-  if (fbfr == nullptr) {
-    SetError(FNOTFLD);
+bool CheckBlockAddress(const void* p, int nullError) noexcept {
+  if (p == nullptr) {
+    SetError(nullError);
     return false;
   }
-  if (reinterpret_cast<std::uintptr_t>(fbfr) % kBlockAlignment != 0) {
+  if (reinterpret_cast<std::uintptr_t>(p) % kBlockAlignment != 0) {
     SetError(FALIGNERR);
     return false;
   }
+  return true;
+}
+
+bool CheckHeaderOnly(FBFR32* fbfr) noexcept {
+  if (!CheckBlockAddress(fbfr)) return false;
   const auto* base = reinterpret_cast<const unsigned char*>(fbfr);
   const auto& header = *reinterpret_cast<const BlockHeader*>(base);
   if (header.magic != kMagic || !HeaderLooksSane(base, header)) {
@@ -262,14 +267,7 @@ bool CheckHeaderOnly(FBFR32* fbfr) noexcept {
 }
 
 bool Block::Open(FBFR32* fbfr) noexcept {
-  if (fbfr == nullptr) {
-    SetError(FNOTFLD);
-    return false;
-  }
-  if (reinterpret_cast<std::uintptr_t>(fbfr) % kBlockAlignment != 0) {
-    SetError(FALIGNERR);
-    return false;
-  }
+  if (!CheckBlockAddress(fbfr)) return false;
   auto* base = reinterpret_cast<unsigned char*>(fbfr);
   const auto& header = *reinterpret_cast<const BlockHeader*>(base);
   if (header.magic != kMagic) {

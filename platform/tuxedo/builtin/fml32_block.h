@@ -161,6 +161,10 @@ class Block {
 // capacity); used for blocks that are about to be overwritten whole.
 bool CheckHeaderOnly(FBFR32* fbfr) noexcept;
 
+// True when p is non-null and aligned as a block must be; otherwise sets
+// Ferror32 to nullError for a null pointer or FALIGNERR for a misaligned one.
+bool CheckBlockAddress(const void* p, int nullError = FNOTFLD) noexcept;
+
 // Writes an empty block of `size` bytes at `memory` and gives it a fresh
 // index in the calling thread's cache.
 void InitBlock(unsigned char* memory, std::uint32_t size) noexcept;
