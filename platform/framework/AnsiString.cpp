@@ -309,23 +309,26 @@ AnsiString& AnsiString::AppendFormatted(const char* format, va_list args) {
   return *this;
 }
 
-AnsiString& AnsiString::sprintf(const char* format, ...) {
+AnsiString& AnsiString::AssignFormatted(const char* format, va_list args) {
   AnsiString result;
-  va_list args;
-  va_start(args, format);
   result.AppendFormatted(format, args);
-  va_end(args);
   FData.swap(result.FData);
   return *this;
 }
 
-int AnsiString::printf(const char* format, ...) {
-  AnsiString result;
+AnsiString& AnsiString::sprintf(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  result.AppendFormatted(format, args);
+  AssignFormatted(format, args);
   va_end(args);
-  FData.swap(result.FData);
+  return *this;
+}
+
+int AnsiString::printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  AssignFormatted(format, args);
+  va_end(args);
   return Length();
 }
 

@@ -142,6 +142,7 @@ class AnsiString {
 
  private:
   AnsiString& AppendFormatted(const char* format, va_list args);
+  AnsiString& AssignFormatted(const char* format, va_list args);
 
   std::string FData;
 };
