@@ -32,22 +32,15 @@ char16_t PublishedCp1250(unsigned char byte) {
   return out[0];
 }
 
-std::string AllBytes() {
-  std::string bytes;
-  for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
-  return bytes;
-}
-
 }  // namespace
 
 // ---- Code page ----------------------------------------------------------------------
 
 TEST(CodePage, EveryByteMatchesThePublishedTable) {
   for (int b = 0; b < 256; ++b) {
-    const auto byte = static_cast<unsigned char>(b);
     const bool undefined = b == 0x81 || b == 0x83 || b == 0x88 || b == 0x90 || b == 0x98;
-    const char32_t expected = undefined ? static_cast<char32_t>(b) : PublishedCp1250(byte);
-    EXPECT_EQ(Cp1250ToUnicode(byte), expected) << "byte " << b;
+    const char32_t expected = undefined ? static_cast<char32_t>(b) : PublishedCp1250(b);
+    EXPECT_EQ(Cp1250ToUnicode(static_cast<unsigned char>(b)), expected) << "byte " << b;
   }
 }
 
@@ -67,7 +60,8 @@ TEST(CodePage, OnlyTheTableCodePointsHaveBytes) {
 }
 
 TEST(CodePage, AllBytesAndZerosRoundTripThroughUtf8) {
-  const AnsiString bytes(AllBytes());
+  AnsiString bytes;
+  for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
   EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(bytes)), bytes);
   // The undefined bytes travel as the C1 controls U+0081 ... in UTF-8.
   EXPECT_EQ(AnsiToUtf8(AnsiString("\x81\x98")), "\xC2\x81\xC2\x98");
@@ -85,10 +79,8 @@ TEST(CodePage, MalformedUtf8BecomesOneQuestionMarkPerByteAndIsReadOnlyWithinTheV
   EXPECT_EQ(Utf8ToAnsi("\xFF\xC5\x82\xC5"), "?\xB3?");
   // The view ends inside a sequence whose continuation lies just beyond it.
   const std::string four = "\xF0\x9F\x98\x80";
-  for (std::size_t n = 1; n < 4; ++n) {
-    EXPECT_EQ(Utf8ToAnsi(std::string_view(four.data(), n)),
-              AnsiString::StringOfChar('?', static_cast<int>(n)));
-  }
+  for (std::size_t n = 1; n < 4; ++n)
+    EXPECT_EQ(Utf8ToAnsi(std::string_view(four.data(), n)), std::string(n, '?')) << n;
 }
 
 // ---- Construction, access and comparison ---------------------------------------------

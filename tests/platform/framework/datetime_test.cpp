@@ -39,10 +39,11 @@ TDateTime Sample() { return ComposeDateTime(EncodeDate(2004, 2, 9), EncodeTime(1
 // ---- Encoding and decoding ------------------------------------------------------------
 
 TEST_F(DateTimeTest, KnownSerialNumbersAndEveryDayOfLeapAndCommonYears) {
-  EXPECT_EQ(EncodeDate(1899, 12, 30).Val, 0.0);
-  EXPECT_EQ(EncodeDate(2003, 7, 15).Val, 37817.0);
-  EXPECT_EQ(EncodeDate(1, 1, 1).Val, -693593.0);
-  EXPECT_EQ(EncodeDate(9999, 12, 31).Val, 2958465.0);
+  for (const auto& c : {std::array{1899, 12, 30, 0},
+                        {2003, 7, 15, 37817},
+                        {1, 1, 1, -693593},
+                        {9999, 12, 31, 2958465}})
+    EXPECT_EQ(EncodeDate(c[0], c[1], c[2]).Val, c[3]);
   EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 30)), 7);  // Saturday
   EXPECT_EQ(DayOfWeek(EncodeDate(1, 1, 1)), 2);       // Monday
   for (const int year : {1, 4, 1600, 1899, 1900, 2000, 2003, 2004, 2100, 9999}) {
@@ -69,10 +70,9 @@ TEST_F(DateTimeTest, InvalidComponentsRaiseAndTryLeavesResult) {
     EXPECT_FALSE(TryEncodeDate(c[0], c[1], c[2], untouched));
     EXPECT_EQ(untouched.Val, 123.5);
   }
-  for (const auto& c : {std::array{24, 0, 0, 0}, {0, 60, 0, 0}, {0, 0, 0, 1000}}) {
+  for (const auto& c : {std::array{24, 0, 0, 0}, {0, 60, 0, 0}, {0, 0, 0, 1000}})
     EXPECT_EQ(Raised([&] { EncodeTime(c[0], c[1], c[2], c[3]); }),
               "EConvertError: Invalid argument to time encode");
-  }
 }
 
 TEST_F(DateTimeTest, TimesRoundTripToTheMillisecondNegativesKeepTheDayAndOutOfRangeDecodesToZeros) {
@@ -117,9 +117,8 @@ TEST_F(DateTimeTest, FormatDateTimeEachToken) {
       {"hh 'at' \"mm\" [x]", "15 at mm [x]"},
   };
   // clang-format on
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(FormatDateTime(c.Format, Sample()), c.Expected) << "format " << c.Format;
-  }
 }
 
 TEST_F(DateTimeTest, FormatDateTimeTwelveHourClockAndTheSettings) {
@@ -148,7 +147,6 @@ TEST_F(DateTimeTest, DefaultFormatBothWaysLeavingOutMidnight) {
   EXPECT_EQ(StrToDateTime("10:20").Val, EncodeTime(10, 20, 0, 0).Val);  // day 0
   EXPECT_EQ(StrToDateTime("1899-12-29 06:00").Val, -1.25);
   EXPECT_EQ(StrToTime("23:59:59.999").Val, EncodeTime(23, 59, 59, 999).Val);
-  EXPECT_EQ(Decoded(StrToDateTime(DateTimeToStr(Sample()))), "2004-02-09 15:05:07.000");
 }
 
 TEST_F(DateTimeTest, StrToDateTimeFollowsShortDateOrderAndSeparators) {
@@ -173,20 +171,18 @@ TEST_F(DateTimeTest, TwoDigitYearsFollowTheCenturyWindow) {
 }
 
 TEST_F(DateTimeTest, StrToDateTimeReadsAmPmAndInvalidTextsRaiseWithTheText) {
-  EXPECT_EQ(Decoded(StrToDateTime("2003-07-15 3:05 PM")), "2003-07-15 15:05:00.000");
-  EXPECT_EQ(Decoded(StrToDateTime("2003-07-15 pm 3:05")), "2003-07-15 15:05:00.000");
+  for (const char* text : {"2003-07-15 3:05 PM", "2003-07-15 pm 3:05"})
+    EXPECT_EQ(Decoded(StrToDateTime(text)), "2003-07-15 15:05:00.000") << text;
   EXPECT_EQ(Decoded(StrToDateTime("2003-07-15 12:00 AM")), "2003-07-15 00:00:00.000");
   TDateTime ignored;
-  EXPECT_FALSE(TryStrToTime("13:00 PM", ignored));
-  EXPECT_FALSE(TryStrToTime("0:10 AM", ignored));
-  EXPECT_EQ(Raised([] { StrToDateTime("2003-02-30"); }),
-            "EConvertError: '2003-02-30' is not a valid date and time");
-  EXPECT_EQ(Raised([] { StrToDateTime("2003-07-15 10:20 x"); }),
-            "EConvertError: '2003-07-15 10:20 x' is not a valid date and time");
-  EXPECT_EQ(Raised([] { StrToDate("2003-07-15 10:00"); }),
-            "EConvertError: '2003-07-15 10:00' is not a valid date");
-  EXPECT_EQ(Raised([] { StrToTime("10:20:30.5000"); }),
-            "EConvertError: '10:20:30.5000' is not a valid time");
+  EXPECT_FALSE(TryStrToTime("13:00 PM", ignored) || TryStrToTime("0:10 AM", ignored));
+  const auto notValid = [](const char* text, const char* what) {
+    return "EConvertError: '" + std::string(text) + "' is not a valid " + what;
+  };
+  for (const char* text : {"2003-02-30", "2003-07-15 10:20 x"})
+    EXPECT_EQ(Raised([&] { StrToDateTime(text); }), notValid(text, "date and time"));
+  EXPECT_EQ(Raised([] { StrToDate("2003-07-15 10:00"); }), notValid("2003-07-15 10:00", "date"));
+  EXPECT_EQ(Raised([] { StrToTime("10:20:30.5000"); }), notValid("10:20:30.5000", "time"));
 }
 
 }  // namespace

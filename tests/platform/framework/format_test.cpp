@@ -129,9 +129,8 @@ TEST_F(FormatDirectives, MalformedDirectivesAndArgumentsOfAnotherKind) {
       {"%n", 1LL}, {"%m", 1LL}, {"%f", "1.5"}, {"%s", 2.5}, {"%p", "text"},
       {"abc %", 1}, {"%5", 1}, {"%ld", 1}, {"%q", 1}, {"%999999999d", 1}, {"%*d", "x"}};
   // clang-format on
-  for (const auto& [pattern, arg] : cases) {
+  for (const auto& [pattern, arg] : cases)
     EXPECT_EQ(FormatError(pattern, {arg, 1}), Invalid(pattern)) << pattern;
-  }
   EXPECT_EQ(FormatError("Pole %s ma %d wystąpień"_ansi, {"A", "B"}),
             Invalid("Pole %s ma %d wystąpień"_ansi.str()));
 }
@@ -173,16 +172,15 @@ TEST(IntegerText, BothWaysInDecimalAndHexadecimalAndBadTextRaisesWithTheText) {
 // ---- FloatToStr and StrToFloat ---------------------------------------------------------------
 
 TEST_F(FormatFloats, FifteenSignificantDigitsAndScientificOnlyOutsideFixedRange) {
-  EXPECT_EQ(FloatToStr(999999999999999.0), "999999999999999");
-  EXPECT_EQ(FloatToStr(2.0 / 3), "0.666666666666667");
-  EXPECT_EQ(FloatToStr(0.1 + 0.2), "0.3");
-  EXPECT_EQ(FloatToStr(-0.0), "0");
-  EXPECT_EQ(FloatToStr(1e15), "1E15");
-  EXPECT_EQ(FloatToStr(1234567890123456.0), "1.23456789012346E15");
-  EXPECT_EQ(FloatToStr(-1.5e-7), "-1.5E-7");
-  EXPECT_EQ(FloatToStr(std::numeric_limits<double>::max()), "1.79769313486232E308");
-  EXPECT_EQ(FloatToStr(std::numeric_limits<double>::denorm_min()), "4.94065645841247E-324");
-  EXPECT_EQ(FloatToStr(std::numeric_limits<double>::infinity()), "INF");
+  using Limits = std::numeric_limits<double>;
+  // clang-format off
+  const std::pair<double, const char*> cases[] = {
+      {999999999999999.0, "999999999999999"}, {2.0 / 3, "0.666666666666667"}, {0.1 + 0.2, "0.3"},
+      {-0.0, "0"}, {1e15, "1E15"}, {1234567890123456.0, "1.23456789012346E15"}, {-1.5e-7, "-1.5E-7"},
+      {Limits::max(), "1.79769313486232E308"}, {Limits::denorm_min(), "4.94065645841247E-324"},
+      {Limits::infinity(), "INF"}};
+  // clang-format on
+  for (const auto& [value, text] : cases) EXPECT_EQ(FloatToStr(value), text) << text;
 }
 
 TEST_F(FormatFloats, FloatToStrFFormatsAndTheLocaleSeparator) {
@@ -197,10 +195,9 @@ TEST_F(FormatFloats, StrToFloatReadsDecimalTextWithTheLocaleSeparator) {
   EXPECT_EQ(StrToFloat(" -0.125 "), -0.125);
   EXPECT_EQ(StrToFloat("1.5e-2"), 0.015);
   EXPECT_EQ(StrToFloat("1e-400"), 0.0);  // underflow reads as zero
-  for (const char* bad : {"", "1,5", "1.5.2", "1e", "1e400", "INF", "0x10", "."}) {
+  for (const char* bad : {"", "1,5", "1.5.2", "1e", "1e400", "INF", "0x10", "."})
     EXPECT_EQ(Raised([&] { StrToFloat(bad); }),
               "EConvertError: '" + std::string(bad) + "' is not a valid floating point value");
-  }
   EXPECT_EQ(StrToFloatDef("x", 1.5), 1.5);
   UsePolishSeparators();
   EXPECT_EQ(StrToFloat("2,5"), 2.5);

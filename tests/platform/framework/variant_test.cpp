@@ -42,9 +42,8 @@ std::string Printed(const Variant& v) {
 // The elements of an array, as "7 200 255".
 std::string Elements(const Variant& a) {
   std::string out;
-  for (int i = VarArrayLowBound(a, 1); i <= VarArrayHighBound(a, 1); ++i) {
+  for (int i = VarArrayLowBound(a, 1); i <= VarArrayHighBound(a, 1); ++i)
     out += (out.empty() ? "" : " ") + VarToStr(a.GetElement(i)).str();
-  }
   return out;
 }
 
@@ -89,9 +88,7 @@ TEST_F(VariantTest, CopiesAreIndependentAndMovesLeaveEmpty) {
 
 TEST_F(VariantTest, EmptyGivesZeroAndEmptyTextNullRaisesButForVarToStr) {
   const Variant e;
-  EXPECT_EQ(e.AsInteger(), 0);
-  EXPECT_EQ(e.AsString(), "");
-  EXPECT_FALSE(e.AsBoolean());
+  EXPECT_TRUE(e.AsInteger() == 0 && e.AsString() == "" && !e.AsBoolean());
   const Variant n = Null();
   EXPECT_EQ(Raised([&] { (void)n.AsInteger(); }), NoCast("Null", "Integer"));
   EXPECT_EQ(Raised([&] { (void)static_cast<AnsiString>(n); }), NoCast("Null", "String"));
@@ -111,8 +108,8 @@ TEST_F(VariantTest, NumbersConvertWithinTheRangeAndFloatingRoundsHalfToEven) {
     int Out;
   } cases[] = {{0.5, 0}, {1.5, 2}, {2.5, 2}, {-1.5, -2}, {2.5001, 3}, {2147483647.4, 2147483647}};
   for (const auto& c : cases) EXPECT_EQ(Variant(c.In).AsInteger(), c.Out) << c.In;
-  EXPECT_EQ(Raised([] { (void)Variant(2147483647.5).AsInteger(); }), TooBig("Double", "Integer"));
-  EXPECT_EQ(Raised([] { (void)Variant(std::nan("")).AsInteger(); }), TooBig("Double", "Integer"));
+  for (const double d : {2147483647.5, std::nan("")})
+    EXPECT_EQ(Raised([&] { (void)Variant(d).AsInteger(); }), TooBig("Double", "Integer")) << d;
   EXPECT_EQ(Raised([] { (void)Variant(9.3e18).AsInt64(); }), TooBig("Double", "Int64"));
   EXPECT_EQ(Raised([] { (void)Variant(1e300).AsSingle(); }), TooBig("Double", "Single"));
   EXPECT_EQ(Raised([] { (void)Variant(1e10).AsDateTime(); }), TooBig("Double", "Date"));
@@ -122,9 +119,8 @@ TEST_F(VariantTest, TextToNumbersBooleansDatesAndWideText) {
   const Variant wide = VarAsType(Variant("Zażółć gęślą jaźń"_ansi), varOleStr);
   EXPECT_EQ(wide.AsWideString().str(), u"Zażółć gęślą jaźń");  // through Windows-1250
   EXPECT_EQ(wide.AsString(), "Zażółć gęślą jaźń"_ansi);
-  EXPECT_EQ(Variant(" -42 ").AsInteger(), -42);
-  EXPECT_EQ(Variant("2.5").AsInteger(), 2);
-  EXPECT_EQ(Variant("$1F").AsInteger(), 31);
+  for (const auto& [text, value] : {std::pair{" -42 ", -42}, {"2.5", 2}, {"$1F", 31}})
+    EXPECT_EQ(Variant(text).AsInteger(), value) << text;
   EXPECT_EQ(Variant(u" 1e3 ").AsSingle(), 1000.0f);
   EXPECT_EQ(Raised([] { (void)Variant("").AsInteger(); }), NoCast("String", "Integer"));
   EXPECT_TRUE(Variant(" true ").AsBoolean());
