@@ -56,9 +56,8 @@ void LoginServiceOfTheDomain(TPSVCINFO* info) {
   const bool refused = seenLogin[0] == "odmowa";
   const long key = 4711, result = 5;
   add(QL_LOGIN, admitted ? "jan.kowalski" : seenLogin[0].c_str());
-  if (admitted) add(QL_UNIT, "Oddział Łódź"_ansi.c_str());
-  if (admitted) add(QL_ROLE, "kasjer");
-  if (admitted) add(QL_APPKEY, &key);
+  if (admitted)
+    add(QL_UNIT, "Oddział Łódź"_ansi.c_str()), add(QL_ROLE, "kasjer"), add(QL_APPKEY, &key);
   if (refused) add(QL_RESULT, &result);
   tpreturn(admitted || refused ? TPSUCCESS : TPFAIL, 0, reply.release(), 0, 0);
 }
@@ -197,12 +196,13 @@ TEST_F(SessionServer, LoginRefusalsLeaveTheDomainAndAnAdmittedLoginFillsTheInfo)
     EXPECT_EQ(AtmiBuiltin::JoinedClientCount(), 0U) << result;
   }
   tpadvertise(service, LoginServiceOfTheDomain);
-  server->put_Passwd(WideString(u"tajne"));
-  server->put_ClientName(WideString(u"kasa1"));
-  server->put_QuorAppCode(WideString(u"FK"));
-  server->put_QuorAppLabel(WideString(u"Finanse"));
-  server->put_QuorAppVersion(WideString(u"2.1"));
-  server->put_QuorAuthDLL(WideString(u"auth.dll"));
+  for (const auto& [put, value] : {std::pair{&ITuxSession::put_Passwd, u"tajne"},
+                                   {&ITuxSession::put_ClientName, u"kasa1"},
+                                   {&ITuxSession::put_QuorAppCode, u"FK"},
+                                   {&ITuxSession::put_QuorAppLabel, u"Finanse"},
+                                   {&ITuxSession::put_QuorAppVersion, u"2.1"},
+                                   {&ITuxSession::put_QuorAuthDLL, u"auth.dll"}})
+    (server.get()->*put)(WideString(value));
   server->put_QuorLoginFlags(6);
   ASSERT_EQ(server->Connect(), S_OK);
   EXPECT_TRUE(Connected());
@@ -242,10 +242,9 @@ TEST_F(SessionServer, CheckUnsolDeliversEveryKindOfMessageToEverySink) {
   TpBuffer bytes("CARRAY", 3);
   std::memcpy(bytes.get(), "a\xB3z", 3);
   TpBuffer fielded("FML32", 0);
-  ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, text.get(), 0, 0), 0);
-  ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, bytes.get(), 3, 0), 0);
-  ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, nullptr, 0, 0), 0);
-  ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, fielded.get(), 0, 0), 0);
+  for (const auto& [data, len] :
+       {std::pair{text.get(), 0L}, {bytes.get(), 3L}, {nullptr, 0L}, {fielded.get(), 0L}})
+    ASSERT_EQ(tpbroadcast(nullptr, nullptr, nullptr, data, len, 0), 0);
   EXPECT_EQ(other->CheckUnsol(), S_OK);
   const std::vector<std::string> expected = {
       "[Zebranie o 10:00 \xB9\xEA] 20 0", "[a\xB3z] 3 0", "[] 0 0",
