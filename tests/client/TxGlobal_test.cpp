@@ -156,8 +156,8 @@ TEST_F(Client, UserLogLinesInOrderAndAFailedOpenBeepsShowsTheBoxAndTheNextCallTr
   EXPECT_NO_THROW(TTxGlobalClient::UserLog("x", nullptr, -1));
   EXPECT_EQ(ui.Beeps().size(), 3U);
   ASSERT_EQ(ui.Dialogs().size(), 1U);
-  EXPECT_EQ(ui.Dialogs()[0].Request.Caption, "Błąd"_ansi);
-  EXPECT_EQ(ui.Dialogs()[0].Request.Text, "Nie można otworzyć C:\\ULog_BCB.log do zapisu"_ansi);
+  EXPECT_EQ(ui.Dialogs()[0].Request.Caption + ": " + ui.Dialogs()[0].Request.Text,
+            "Błąd: Nie można otworzyć C:\\ULog_BCB.log do zapisu"_ansi);
   fs::create_directories(dir / "drive");
   TTxGlobalClient::UserLog("y", nullptr, -1);
   TTxGlobalClient::SetUserLogPath("C:\\ULog_BCB.log");
@@ -276,7 +276,7 @@ TEST_F(Client, ConnectOpensOnceTerminateClosesARefusalIsNoConnection) {
 
 TEST_F(Client, TransactionsConnectThemselvesAndAnExpiredTimeOutFailsTheCommit) {
   EXPECT_FALSE(TTxGlobalClient::IsTransaction());
-  EXPECT_EQ(AtmiBuiltin::JoinedClientCount(), 1U);
+  EXPECT_EQ(AtmiBuiltin::JoinedClientCount(), 1U);  // asking connects
   TTxGlobalClient::SetTpTimeOut(30);
   TTxGlobalClient::BeginTransaction();
   EXPECT_TRUE(TTxGlobalClient::IsTransaction());
@@ -285,20 +285,20 @@ TEST_F(Client, TransactionsConnectThemselvesAndAnExpiredTimeOutFailsTheCommit) {
   TTxGlobalClient::BeginTransaction();
   TTxGlobalClient::AbortTransaction();
   EXPECT_FALSE(TTxGlobalClient::IsTransaction());
-  EXPECT_EQ(AtmiBuiltin::CompletedTransactions().commits, 1UL);
-  EXPECT_EQ(AtmiBuiltin::CompletedTransactions().aborts, 1UL);
+  EXPECT_EQ(std::pair(AtmiBuiltin::CompletedTransactions().commits,
+                      AtmiBuiltin::CompletedTransactions().aborts),
+            std::pair(1UL, 1UL));
 
   TTxGlobalClient::BeginTransaction();
   AtmiBuiltin::AdvanceClock(std::chrono::seconds(31));
   const auto e = Caught<ETxTpError>(TTxGlobalClient::CommitTransaction);
   ASSERT_TRUE(e);
-  EXPECT_EQ(e->Tperrno, TPEABORT);
+  EXPECT_EQ(std::tuple(e->Tperrno, tperrno, TTxGlobalClient::IsTransaction()),
+            std::tuple(TPEABORT, 0, false));
   EXPECT_EQ(e->Message.str().rfind("Błąd Tuxedo "_ansi.str() + tpstrerror(TPEABORT), 0), 0U);
   EXPECT_THAT(e->Message.str(),
               ::testing::MatchesRegex(
                   ".*\rZatwierdzenie transakcji \\[TxGlobal\\.cpp\\.[0-9]+\\]"_ansi.str()));
-  EXPECT_EQ(tperrno, 0);
-  EXPECT_FALSE(TTxGlobalClient::IsTransaction());
 }
 
 TEST_F(Client, HashNameCheckAndFieldTablesGoThroughTheServer) {
@@ -353,18 +353,16 @@ TEST_F(Client, ComponentsShowTheSameSettingsAndANewOneResetsTheCallSettings) {
   first.SetUseRouter(true);
   first.SetTpTimeOut(45);
   first.SetTranslateType(txttMazovia);
-  EXPECT_EQ(second.GetQuorLoginFlags(), 3);
-  EXPECT_EQ(second.GetAuthenticate(), txakQuor);
-  EXPECT_TRUE(second.GetUseRouter());
-  EXPECT_EQ(second.GetTpTimeOut(), 45);
-  EXPECT_EQ(second.GetTranslateType(), txttMazovia);
-  EXPECT_TRUE(second.IsTranslateTypeStored());
-
+  const auto calls = [&] {
+    return std::tuple(second.GetTpTimeOut(), second.GetAuthenticate(), second.GetUseRouter());
+  };
+  EXPECT_EQ(calls(), std::tuple(45, txakQuor, true));
+  EXPECT_EQ(std::tuple(second.GetQuorLoginFlags(), second.GetTranslateType(),
+                       second.IsTranslateTypeStored()),
+            std::tuple(3, txttMazovia, true));
   // A new component puts time-out, authentication and routing back.
   const TTxClient third(nullptr);
-  EXPECT_EQ(second.GetTpTimeOut(), 0);
-  EXPECT_EQ(second.GetAuthenticate(), txakNone);
-  EXPECT_FALSE(second.GetUseRouter());
+  EXPECT_EQ(calls(), std::tuple(0, txakNone, false));
   EXPECT_EQ(second.GetUserName(), "Józef"_ansi);
 }
 
@@ -387,10 +385,10 @@ TEST_F(Client, ConnectedWhileReadingWaitsForLoadedAndAtRunTimeActsAtOnce) {
   other.Loaded();
   EXPECT_FALSE(client.GetConnected());
 
-  other.SetConnected(true);
-  EXPECT_TRUE(client.GetConnected());
-  other.SetConnected(false);
-  EXPECT_FALSE(client.GetConnected());
+  for (const bool connected : {true, false}) {  // at run time, at once
+    other.SetConnected(connected);
+    EXPECT_EQ(client.GetConnected(), connected);
+  }
   other.SetAuthenticate(txakTPINIT);
   other.SetUserName("intruz");
   EXPECT_EQ(Raised([&] { other.SetConnected(true); }), "EPropertyError: " + kNoConnection);
@@ -404,9 +402,9 @@ TEST_F(Client, ConnectedWhileReadingWaitsForLoadedAndAtRunTimeActsAtOnce) {
   EXPECT_NO_THROW(other.Loaded());
   ASSERT_EQ(ui.Dialogs().size(), 1U);
   const TDialogRequest box = ui.Dialogs()[0].Request;
-  EXPECT_EQ(box.Source, TDialogSource::dsApplicationMessageBox);
-  EXPECT_EQ(box.Caption + ": " + box.Text, "Error: "_ansi + kNoConnection);
-  EXPECT_EQ(box.Flags, MB_OK | MB_ICONERROR);
+  EXPECT_EQ(std::tuple(box.Source, box.Caption + ": " + box.Text, box.Flags),
+            std::tuple(TDialogSource::dsApplicationMessageBox, "Error: "_ansi + kNoConnection,
+                       MB_OK | MB_ICONERROR));
   other.SetDesigning(false);
   other.SetLoading();
   EXPECT_EQ(Raised([&] { other.Loaded(); }), "Exception: " + kNoConnection);
@@ -445,41 +443,31 @@ TEST_F(Client, BroadcastsReachOnBroadcastAsTextWithThisComponentAsSender) {
   EXPECT_EQ(recorder.Events.size(), 2U);
 }
 
-}  // namespace
-}  // namespace Tx
-
-namespace Tx {
-namespace {
-
 // A session server whose every call fails, as a broken outside server would.
+// clang-format off
 #define TX_FAILS(signature) \
   HRESULT signature override { return E_FAIL; }
+#define TX_PROP(name, type) TX_FAILS(get_##name(type*)) TX_FAILS(put_##name(type))
+#define TX_TEXT(name) TX_FAILS(get_##name(WideString*)) TX_FAILS(put_##name(const WideString&))
 class TFailingSession final : public TComObject<ITuxSession> {
  public:
   TX_FAILS(GetTypeInfoCount(UINT*)) TX_FAILS(GetTypeInfo(UINT, LCID, void**))
   TX_FAILS(GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*))
   TX_FAILS(Invoke(DISPID, REFIID, LCID, WORD, void*, void*, void*, UINT*))
   TX_FAILS(Connect()) TX_FAILS(Terminate()) TX_FAILS(CheckName(const WideString&, LONG*))
-  TX_FAILS(get_Connected(VARIANT_BOOL*)) TX_FAILS(put_Connected(VARIANT_BOOL))
-  TX_FAILS(get_UseRouter(VARIANT_BOOL*)) TX_FAILS(put_UseRouter(VARIANT_BOOL))
-  TX_FAILS(get_AuthKind(TxAuthKind*)) TX_FAILS(put_AuthKind(TxAuthKind))
-  TX_FAILS(get_ClientName(WideString*)) TX_FAILS(put_ClientName(const WideString&))
-  TX_FAILS(get_UserName(WideString*)) TX_FAILS(put_UserName(const WideString&))
-  TX_FAILS(get_Passwd(WideString*)) TX_FAILS(put_Passwd(const WideString&))
-  TX_FAILS(get_data(WideString*)) TX_FAILS(put_data(const WideString&))
-  TX_FAILS(get_QuorAppCode(WideString*)) TX_FAILS(put_QuorAppCode(const WideString&))
-  TX_FAILS(get_QuorAppLabel(WideString*)) TX_FAILS(put_QuorAppLabel(const WideString&))
-  TX_FAILS(get_QuorAppVersion(WideString*)) TX_FAILS(put_QuorAppVersion(const WideString&))
-  TX_FAILS(get_QuorAuthDLL(WideString*)) TX_FAILS(put_QuorAuthDLL(const WideString&))
-  TX_FAILS(get_QuorLoginFlags(LONG*)) TX_FAILS(put_QuorLoginFlags(LONG))
+  TX_PROP(Connected, VARIANT_BOOL) TX_PROP(UseRouter, VARIANT_BOOL) TX_PROP(AuthKind, TxAuthKind)
+  TX_TEXT(ClientName) TX_TEXT(UserName) TX_TEXT(Passwd) TX_TEXT(data) TX_TEXT(QuorAppCode)
+  TX_TEXT(QuorAppLabel) TX_TEXT(QuorAppVersion) TX_TEXT(QuorAuthDLL) TX_TEXT(EnvSection)
+  TX_PROP(QuorLoginFlags, LONG) TX_PROP(AppServerCodePage, LONG)
   TX_FAILS(get_QuorInfoLogin(WideString*)) TX_FAILS(get_QuorInfoUnit(WideString*))
   TX_FAILS(get_QuorInfoRole(WideString*)) TX_FAILS(get_QuorInfoAppKey(LONG*))
   TX_FAILS(get_QuorLoginResult(LONG*)) TX_FAILS(ReadEnv(const WideString&))
   TX_FAILS(CheckUnsol()) TX_FAILS(Hash(const WideString&, WideString*, LONG*))
-  TX_FAILS(get_AppServerCodePage(LONG*)) TX_FAILS(put_AppServerCodePage(LONG))
-  TX_FAILS(get_EnvSection(WideString*)) TX_FAILS(put_EnvSection(const WideString&))
 };
+#undef TX_TEXT
+#undef TX_PROP
 #undef TX_FAILS
+// clang-format on
 
 TEST_F(Client, AFailingPropertyReadAsksThroughTheCheckDialog) {
   const TComClassRegistration broken(CLSID_QuorTuxSes, QuorTuxSesProgID, CLSCTX_INPROC_SERVER,

