@@ -12,6 +12,7 @@
 #include "platform/framework/Com.h"
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Dialogs.h"
+#include "platform/framework/Filer.h"
 #include "platform/framework/HostPath.h"
 #include "platform/session/TuxSessionWrapper.h"
 
@@ -533,5 +534,41 @@ void TTxClient::Loaded() {
     Application->MessageBox(e.Message, "Error", MB_OK | MB_ICONERROR);
   }
 }
+
+// ---- Form files ----------------------------------------------------------------------------
+
+void RegisterTxGlobalClasses() {
+  using C = TTxClient;
+  PublishClass<TTxClient, TComponent>("TTxClient")
+      .Integer("TpTimeOut", &C::GetTpTimeOut, &C::SetTpTimeOut)
+      .Bool("Connected", &C::GetConnected, &C::SetConnected)
+      .Enum("Authenticate", &C::GetAuthenticate, &C::SetAuthenticate,
+            {"txakNone", "txakTPINIT", "txakQuor"})
+      .Bool("UseRouter", &C::GetUseRouter, &C::SetUseRouter)
+      .String("ClientName", &C::GetClientName, &C::SetClientName)
+      .String("UserName", &C::GetUserName, &C::SetUserName)
+      .String("Passwd", &C::GetPasswd, &C::SetPasswd)
+      .String("Data", &C::GetData, &C::SetData)
+      .String("QuorAppCode", &C::GetQuorAppCode, &C::SetQuorAppCode)
+      .String("QuorAppLabel", &C::GetQuorAppLabel, &C::SetQuorAppLabel)
+      .String("QuorAppVersion", &C::GetQuorAppVersion, &C::SetQuorAppVersion)
+      .String("QuorAuthDll", &C::GetQuorAuthDll, &C::SetQuorAuthDll)
+      .Integer("QuorLoginFlags", &C::GetQuorLoginFlags, &C::SetQuorLoginFlags)
+      .String("QuorInfoLogin", &C::GetQuorInfoLogin, nullptr)
+      .String("QuorInfoUnit", &C::GetQuorInfoUnit, nullptr)
+      .String("QuorInfoRole", &C::GetQuorInfoRole, nullptr)
+      .Integer("QuorInfoAppKey", &C::GetQuorInfoAppKey, nullptr)
+      .Integer("QuorLoginResult", &C::GetQuorLoginResult, nullptr)
+      .Enum("TranslateType", &C::GetTranslateType, &C::SetTranslateType,
+            {"txttMazovia", "txttCSK", "txttCyfromat", "txttDHN", "txttLatin2", "txttIEA",
+             "txttLogic", "txttMicrovex", "txttISO8859", "txttWindows", "txttASCII", "txttNone"})
+      .Default(C::DefaultTranslateType)
+      .Stored(&C::IsTranslateTypeStored)
+      .String("EnvSection", &C::GetEnvSection, &C::SetEnvSection);
+}
+
+namespace {
+[[maybe_unused]] const bool kTxGlobalClassesPublished = (RegisterTxGlobalClasses(), true);
+}  // namespace
 
 }  // namespace Tx

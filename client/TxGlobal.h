@@ -356,4 +356,9 @@ class TTxClient : public TComponent {
   TTxBroadcastEvent FOnBroadcast;
 };
 
+// Publishes TTxClient to the form reader and writer (platform/framework/
+// Filer.h): the properties above that have setters, in their order; events
+// are not saved. Runs when the unit is loaded; may be called again.
+void RegisterTxGlobalClasses();
+
 }  // namespace Tx

@@ -16,6 +16,7 @@
 #include "platform/framework/Com.h"
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Dialogs.h"
+#include "platform/framework/Filer.h"
 #include "platform/framework/HostPath.h"
 #include "platform/session/TuxSession.h"
 #include "service/Txhooks.h"
@@ -566,5 +567,30 @@ AnsiString TTxService::ReadTDXText() {
   if (FRecvData->OccCount(TDXErrTextFieldId) <= 0) return AnsiString();
   return VarToStr(FRecvData->OccValue(TDXErrTextFieldId, 0));
 }
+
+// ---- Form files ----------------------------------------------------------------------------
+
+void RegisterTxServicClasses() {
+  using S = TTxService;
+  PublishClass<TTxService, TComponent>("TTxService")
+      .String("ServiceName", &S::GetServiceName, &S::SetServiceName)
+      .Object("SendContract", &S::GetSendContract, &S::SetSendContract)
+      .Object("RecvContract", &S::GetRecvContract, &S::SetRecvContract)
+      .Object("SendData", &S::GetSendData, &S::SetSendData)
+      .Object("RecvData", &S::GetRecvData, nullptr)
+      .Bool("RecvReadOnly", &S::GetRecvReadOnly, &S::SetRecvReadOnly)
+      .Default(true)
+      .Bool("Cached", &S::GetCached, &S::SetCached)
+      .Default(false)
+      .Enum("CacheLifetime", &S::GetCacheLifetime, &S::SetCacheLifetime,
+            {"txcltNormal", "txcltPermanent"})
+      .Default(txcltNormal)
+      .Bool("DetectTDXInfo", &S::GetDetectTDXInfo, &S::SetDetectTDXInfo)
+      .Default(false);
+}
+
+namespace {
+[[maybe_unused]] const bool kTxServicClassesPublished = (RegisterTxServicClasses(), true);
+}  // namespace
 
 }  // namespace Tx
