@@ -814,7 +814,7 @@ void TReader::CheckFormStructure() {
       if (!isRoot && (root == nullptr || root->FindComponent(header.Name) == nullptr))
         FindClass(header.ClassName);
       while (!r.ReadStr().IsEmpty()) Value();
-      while (r.NextValue() != vaNull) Component(false);
+      while (!r.EndOfChildren()) Component(false);
       r.ReadByte();
       --depth;
     }
@@ -888,8 +888,15 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
 void TReader::ReadComponentData(TComponent* Component) {
   while (!EndOfList()) ReadProperty(Component);
   ReadListEnd();
-  while (!EndOfList()) ReadChild(Root());
-  ReadListEnd();
+  while (!EndOfChildren()) ReadChild(Root());
+  ReadByte();
+}
+
+// A component may start with its prefix byte, which is no value tag.
+bool TReader::EndOfChildren() {
+  const unsigned char next = ReadByte();
+  Stream()->Seek(std::int64_t{-1}, soCurrent);
+  return next == 0;
 }
 
 void TReader::ReadChild(TComponent* RootComponent) {
@@ -1106,7 +1113,7 @@ std::string QuotedPieces(const std::u32string& text, std::vector<std::string>& p
     current.clear();
   };
   for (const char32_t cp : text) {
-    if (static_cast<int>(current.size()) >= kLineWidth) flush();
+    if (static_cast<int>(current.size()) > kLineWidth) flush();
     if (cp >= 32 && cp < 127) {
       if (!quoted) {
         current += '\'';
@@ -1166,8 +1173,10 @@ class BinaryToText {
       Value(level + 1, 0);
       FOut += "\n";
     }
-    while (FReader.NextValue() != vaNull) Object(level + 1);
-    FIn.Byte();
+    for (unsigned char next = FIn.Byte(); next != 0; next = FIn.Byte()) {
+      FReaderStream()->Seek(std::int64_t{-1}, soCurrent);
+      Object(level + 1);
+    }
     Indent(level);
     FOut += "end\n";
   }

@@ -479,6 +479,7 @@ class TReader : public TFiler {
   ComponentHeader ReadHeader();
   void ReadSignature();
   void ReadComponentData(TComponent* Component);
+  bool EndOfChildren();
   void ReadChild(TComponent* Root);
   void ReadProperty(TPersistent* Instance);
   void ReadPropValue(TPersistent* Instance, const TPropInfo& Prop);
