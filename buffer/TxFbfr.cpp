@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -788,6 +790,13 @@ double GetDouble(TStream* stream) {
   return value;
 }
 
+// Beyond float's range a value becomes an infinity rather than undefined.
+float NarrowToFloat(double value) {
+  if (value > FLT_MAX) return HUGE_VALF;
+  if (value < -FLT_MAX) return -HUGE_VALF;
+  return static_cast<float>(value);
+}
+
 // A zero-terminated text of at most 8192 bytes.
 AnsiString GetText(TStream* stream) {
   std::string text;
@@ -979,7 +988,7 @@ void TTxFbfr::ReadFBFRContents(TStream* Stream) {
           storedType = FLD_STRING;
           break;
         case FLD_FLOAT:
-          floatValue = static_cast<float>(GetDouble(Stream));
+          floatValue = NarrowToFloat(GetDouble(Stream));
           value = reinterpret_cast<const char*>(&floatValue);
           break;
         case FLD_DOUBLE:

@@ -129,6 +129,13 @@ class Input {
   TStream* FStream;
 };
 
+// A double narrowed to float; beyond float's range it becomes an infinity.
+float NarrowToSingle(double value) {
+  if (value > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+  if (value < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(value);
+}
+
 bool IsIntegerTag(TValueType t) { return t == vaInt8 || t == vaInt16 || t == vaInt32 || t == vaInt64; }
 
 // ---- Code points ---------------------------------------------------------------------
@@ -1439,7 +1446,7 @@ class TextToBinary {
       while (IsHex(Peek())) ++FPos;
       if (FPos == digits || FPos - digits > 16) Error("Invalid hexadecimal number");
       const std::uint64_t value = std::stoull(FText.substr(digits, FPos - digits), nullptr, 16);
-      FInteger = negative ? -static_cast<long long>(value) : static_cast<long long>(value);
+      FInteger = static_cast<long long>(negative ? 0 - value : value);
       FToken = Token::Integer;
       FSymbol = FText.substr(start, FPos - start);
       return;
@@ -1639,11 +1646,12 @@ class TextToBinary {
   void PutFloat(double value, char suffix) {
     if (suffix == 's') {
       FOut.push_back(static_cast<char>(vaSingle));
-      const float single = static_cast<float>(value);
+      const float single = NarrowToSingle(value);
       std::uint32_t bits = 0;
       std::memcpy(&bits, &single, 4);
       PutLE(FOut, bits, 4);
     } else if (suffix == 'c') {
+      if (!(std::fabs(value) < 9.2e14)) Error("Currency value out of range");
       FOut.push_back(static_cast<char>(vaCurrency));
       PutLE(FOut, static_cast<std::uint64_t>(std::llround(value * 10000.0)), 8);
     } else if (suffix == 'd') {

@@ -49,6 +49,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <limits>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -258,7 +259,14 @@ class TPublisher {
     p.GetFloat = [Get](TPersistent* o) { return static_cast<double>(std::invoke(Get, Cast(o))); };
     if constexpr (!FilerDetail::IsNoSetter<S>) {
       using Arg = typename FilerDetail::SetterArg<S>::type;
-      p.SetFloat = [Set](TPersistent* o, double v) { std::invoke(Set, Cast(o), static_cast<Arg>(v)); };
+      p.SetFloat = [Set](TPersistent* o, double v) {
+        if constexpr (std::is_same_v<Arg, float>) {
+          // Beyond float's range a value becomes an infinity rather than undefined.
+          if (v > std::numeric_limits<float>::max()) v = std::numeric_limits<double>::infinity();
+          if (v < -std::numeric_limits<float>::max()) v = -std::numeric_limits<double>::infinity();
+        }
+        std::invoke(Set, Cast(o), static_cast<Arg>(v));
+      };
     }
     return *this;
   }
