@@ -40,7 +40,7 @@ class TDemoModule : public TComponent {
  public:
   explicit TDemoModule(TComponent* owner = nullptr) : TComponent(owner) {}
 };
-const bool kModulePublished = (PublishClass<TDemoModule, TComponent>("TDemoModule"), true);
+[[maybe_unused]] const bool kModulePublished = (PublishClass<TDemoModule, TComponent>("TDemoModule"), true);
 
 void Declare(TTxFbfrDef* contract, const char* name, int occMin, int occMax) {
   TTxFbfrFldDef* def = contract->AddFldDef(Fldid32(const_cast<char*>(name)));

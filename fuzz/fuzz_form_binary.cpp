@@ -18,7 +18,7 @@ class TFuzzModule : public TComponent {
  public:
   explicit TFuzzModule(TComponent* owner = nullptr) : TComponent(owner) {}
 };
-const bool kPublished = (PublishClass<TFuzzModule, TComponent>("TFuzzModule"), true);
+[[maybe_unused]] const bool kPublished = (PublishClass<TFuzzModule, TComponent>("TFuzzModule"), true);
 
 std::string Convert(const std::string& input, void (*convert)(TStream*, TStream*)) {
   TMemoryStream in, out;

@@ -17,7 +17,7 @@ class TFuzzModule : public TComponent {
  public:
   explicit TFuzzModule(TComponent* owner = nullptr) : TComponent(owner) {}
 };
-const bool kPublished = (PublishClass<TFuzzModule, TComponent>("TFuzzModule"), true);
+[[maybe_unused]] const bool kPublished = (PublishClass<TFuzzModule, TComponent>("TFuzzModule"), true);
 
 }  // namespace
 

@@ -605,11 +605,7 @@ void TWriter::WriteCollection(TCollection* Value) {
 
 TReader::~TReader() = default;
 
-void TReader::ReadBytes(void* Data, std::int64_t Count) { Input(Stream()).Bytes(Data, Count); }
-
 unsigned char TReader::ReadByte() { return Input(Stream()).Byte(); }
-
-std::int64_t TReader::Remaining() { return Input(Stream()).Remaining(); }
 
 void TReader::Damaged(const char* What) { Input(Stream()).Damaged(What); }
 
@@ -789,8 +785,8 @@ void TReader::CheckFormStructure() {
     ~Restore() { s->SetPosition(at); }
   } restore{Stream(), start};
   ReadSignature();
-  // Skipping nested lists goes through SkipValue's recursion, which the
-  // depth of lists in a well-formed form keeps small; count it here.
+  // Lists, collections and components are walked here rather than by
+  // SkipValue, so that their depth is counted and bounded.
   struct Walker {
     TReader& r;
     TComponent* root;

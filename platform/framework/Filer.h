@@ -488,14 +488,11 @@ class TReader : public TFiler {
   void ReadSignature();
   void ReadComponentData(TComponent* Component);
   bool EndOfChildren();
-  void ReadChild(TComponent* Root);
+  void ReadChild(TComponent* RootComponent);
   void ReadProperty(TPersistent* Instance);
   void ReadPropValue(TPersistent* Instance, const TPropInfo& Prop);
   long long ReadSetValue(const TPropInfo& Prop);
-  void SkipComponent(bool CheckClass);
-  void ReadBytes(void* Data, std::int64_t Count);
   unsigned char ReadByte();
-  std::int64_t Remaining();
   [[noreturn]] void Damaged(const char* What);
   [[noreturn]] void PropertyMissing(const AnsiString& Name);
 

@@ -241,7 +241,7 @@ class THolder : public TComponent {
  private:
   TTxFbfr FData;
 };
-const bool kPublished = [] {
+[[maybe_unused]] const bool kPublished = [] {
   PublishClass<THolder, TComponent>("THolder").Object("Data", &THolder::GetData, &THolder::SetData);
   return true;
 }();

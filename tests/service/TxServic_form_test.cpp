@@ -22,7 +22,7 @@ class TFormModule : public TComponent {
  public:
   explicit TFormModule(TComponent* owner = nullptr) : TComponent(owner) {}
 };
-const bool kPublished = (PublishClass<TFormModule, TComponent>("TFormModule"), true);
+[[maybe_unused]] const bool kPublished = (PublishClass<TFormModule, TComponent>("TFormModule"), true);
 
 std::string Text(TComponent* root) {
   TMemoryStream s;

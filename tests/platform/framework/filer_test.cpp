@@ -162,7 +162,7 @@ void Publish() {
   PublishClass<TTestModule, TComponent>("TTestModule");
   PublishClass<TOtherModule, TComponent>("TOtherModule");
 }
-const bool kPublished = (Publish(), true);
+[[maybe_unused]] const bool kPublished = (Publish(), true);
 
 std::string Bytes(TMemoryStream& s) {
   return std::string(static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.GetSize()));
