@@ -854,7 +854,12 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
       if (target == nullptr) {
         throw EReadError("Error reading " + f.Path + ": component " + f.Name + " not found");
       }
-      f.Prop->SetObject(f.Instance, target);
+      try {
+        f.Prop->SetObject(f.Instance, target);
+      } catch (Exception& e) {
+        e.Message = "Error reading " + f.Path + ": " + e.Message;
+        throw;
+      }
     }
     Root->SetReading(false);
   } catch (...) {

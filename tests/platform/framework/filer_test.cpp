@@ -493,6 +493,8 @@ TEST(FormRefusals, PropertyErrorsNameTheirPath) {
             "EReadError: Error reading N.Font.Size: Property Size does not exist");
   EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Buddy = Ghost\n end\nend\n"),
             "EReadError: Error reading N.Buddy: component Ghost not found");
+  EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Buddy = Keep\n end\nend\n"),
+            "EPropertyError: Error reading N.Buddy: Invalid property value");
   // The setter's own exception class stays.
   EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Priority = -1\n end\nend\n"),
             "EPropertyError: Error reading N.Priority: Priority below zero");
