@@ -758,9 +758,9 @@ constexpr unsigned char kContentsVersion = 1;
 constexpr int kLongestText = 8192;
 
 void PutInt32(TStream* stream, std::uint32_t value) {
-  const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                  static_cast<unsigned char>(value >> 16),
-                                  static_cast<unsigned char>(value >> 24)};
+  const unsigned char bytes[4] = {
+      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
   stream->WriteBuffer(bytes, 4);
 }
 
@@ -779,7 +779,8 @@ std::uint32_t GetInt32(TStream* stream) {
   unsigned char bytes[4];
   stream->ReadBuffer(bytes, 4);
   return bytes[0] | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+         (static_cast<std::uint32_t>(bytes[2]) << 16) |
+         (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
 double GetDouble(TStream* stream) {
@@ -849,8 +850,9 @@ void TTxFbfr::DefineProperties(TFiler* Filer) {
   FLDID32 id = FIRSTFLDID;
   FLDOCC32 occ = 0;
   const bool hasFields = Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) > 0;
-  if (!hasFields) CheckFerror(OpLabel("Fnext"), NoFieldId);
-  Filer->DefineBinaryProperty("FBFRdata", TStreamProc(this, &TTxFbfr::ReadFBFRdata), nullptr, false);
+  if (!hasFields && Ferror32 != 0) CheckFerror(OpLabel("Fnext"), NoFieldId);
+  Filer->DefineBinaryProperty("FBFRdata", TStreamProc(this, &TTxFbfr::ReadFBFRdata), nullptr,
+                              false);
   Filer->DefineBinaryProperty("FBFRContents", TStreamProc(this, &TTxFbfr::ReadFBFRContents),
                               TStreamProc(this, &TTxFbfr::WriteFBFRContents), hasFields);
 }
@@ -867,19 +869,14 @@ void TTxFbfr::WriteFBFRContents(TStream* Stream) {
   }
 
   Stream->WriteBuffer(&kContentsVersion, 1);
-  const AnsiString nextLabel = OpLabel("Fnext");
-  const AnsiString findLastLabel = OpLabel("Ffindlast");
-  const AnsiString longLabel = OpLabel("Pobranie wartości jako typ long"_ansi);
-  const AnsiString textLabel = OpLabel("Pobranie wskazania na wartość jako char*"_ansi);
-  const AnsiString numberLabel = OpLabel("Pobranie wskazania na wartość"_ansi);
-  const AnsiString bytesLabel = OpLabel("Pobranie wskazania na wartość pola"_ansi);
   FBFR32* const fbfr = GetFbfrP();
   FLDID32 id = FIRSTFLDID;
   FLDOCC32 occ = 0;
   while (Fnext32(fbfr, &id, &occ, nullptr, nullptr) > 0) {
     if (Contracted() && Contract->FindFldDefById(id) == nullptr) {
-      ShowMessage("Pole <"_ansi + AnsiString(static_cast<unsigned long>(id)) +
-                  "> z bufora FML nie występuje w kontrakcie.\rJego wartości nie zostaną zapisane."_ansi);
+      ShowMessage(
+          "Pole <"_ansi + AnsiString(static_cast<unsigned long>(id)) +
+          "> z bufora FML nie występuje w kontrakcie.\rJego wartości nie zostaną zapisane."_ansi);
     } else {
       const int type = Fldtype32(id);
       if (Ferror32 != 0) CheckFerror(AnsiString(), id);
@@ -900,21 +897,22 @@ void TTxFbfr::WriteFBFRContents(TStream* Stream) {
           case FLD_SHORT:
           case FLD_LONG: {
             const long value = Fvall32(fbfr, id, k);
-            if (Ferror32 != 0) CheckFerror(longLabel, id);
+            if (Ferror32 != 0) CheckFerror(OpLabel("Pobranie wartości jako typ long"_ansi), id);
             PutInt32(Stream, static_cast<std::uint32_t>(value));
             break;
           }
           case FLD_CHAR:
           case FLD_STRING: {
             const char* text = Fvals32(fbfr, id, k);
-            if (Ferror32 != 0) CheckFerror(textLabel, id);
+            if (Ferror32 != 0)
+              CheckFerror(OpLabel("Pobranie wskazania na wartość jako char*"_ansi), id);
             PutText(Stream, text ? text : "");
             break;
           }
           case FLD_FLOAT:
           case FLD_DOUBLE: {
             const char* at = Ffind32(fbfr, id, k, nullptr);
-            if (Ferror32 != 0) CheckFerror(numberLabel, id);
+            if (Ferror32 != 0) CheckFerror(OpLabel("Pobranie wskazania na wartość"_ansi), id);
             double value = 0;
             if (type == FLD_FLOAT) {
               float single = 0;
@@ -929,7 +927,7 @@ void TTxFbfr::WriteFBFRContents(TStream* Stream) {
           case FLD_CARRAY: {
             FLDLEN32 length = 0;
             const char* at = Ffind32(fbfr, id, k, &length);
-            if (Ferror32 != 0) CheckFerror(bytesLabel, id);
+            if (Ferror32 != 0) CheckFerror(OpLabel("Pobranie wskazania na wartość pola"_ansi), id);
             PutInt32(Stream, length);
             if (length > 0) Stream->WriteBuffer(at, length);
             break;
@@ -940,9 +938,9 @@ void TTxFbfr::WriteFBFRContents(TStream* Stream) {
       }
     }
     Ffindlast32(fbfr, id, &occ, nullptr);
-    if (Ferror32 != 0) CheckFerror(findLastLabel, id);
+    if (Ferror32 != 0) CheckFerror(OpLabel("Ffindlast"), id);
   }
-  CheckFerror(nextLabel, NoFieldId);
+  if (Ferror32 != 0) CheckFerror(OpLabel("Fnext"), NoFieldId);
   Stream->WriteBuffer(kEndMark, sizeof kEndMark);
 }
 
@@ -1050,8 +1048,9 @@ void TTxFbfr::ReadFBFRdata(TStream* Stream) {
 void RegisterTxFbfrClasses() {
   PublishClass<TTxFbfrFldDef, TCollectionItem>("TTxFbfrFldDef")
       .String("FieldName", &TTxFbfrFldDef::GetTxFldName, &TTxFbfrFldDef::SetTxFldName)
-      .Enum("LogicalType", &TTxFbfrFldDef::GetLogicalType, &TTxFbfrFldDef::SetLogicalType,
-            {"txlftDefault", "txlftDate", "txlftDateTime", "txlftMemo", "txlftGraphic", "txlftTime"})
+      .Enum(
+          "LogicalType", &TTxFbfrFldDef::GetLogicalType, &TTxFbfrFldDef::SetLogicalType,
+          {"txlftDefault", "txlftDate", "txlftDateTime", "txlftMemo", "txlftGraphic", "txlftTime"})
       .Default(txlftDefault)
       .Bool("AssignSerial", &TTxFbfrFldDef::GetAssignSerial, &TTxFbfrFldDef::SetAssignSerial)
       .Default(false)

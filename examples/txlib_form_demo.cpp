@@ -40,7 +40,8 @@ class TDemoModule : public TComponent {
  public:
   explicit TDemoModule(TComponent* owner = nullptr) : TComponent(owner) {}
 };
-[[maybe_unused]] const bool kModulePublished = (PublishClass<TDemoModule, TComponent>("TDemoModule"), true);
+[[maybe_unused]] const bool kModulePublished =
+    (PublishClass<TDemoModule, TComponent>("TDemoModule"), true);
 
 void Declare(TTxFbfrDef* contract, const char* name, int occMin, int occMax) {
   TTxFbfrFldDef* def = contract->AddFldDef(Fldid32(const_cast<char*>(name)));
@@ -78,7 +79,8 @@ void Fill(TDemoModule& module) {
 std::string FormText(TComponent* module) {
   TMemoryStream text;
   WriteComponentToStream(&text, module, TFormFileFormat::ffText);
-  return std::string(static_cast<const char*>(text.Memory()), static_cast<std::size_t>(text.GetSize()));
+  return std::string(static_cast<const char*>(text.Memory()),
+                     static_cast<std::size_t>(text.GetSize()));
 }
 
 std::string ReadFile(const std::string& path) {
@@ -92,7 +94,8 @@ std::string ShownByFreshProcess(const char* self, const std::string& path) {
   std::string output;
   if (FILE* pipe = popen(command.c_str(), "r")) {
     char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+      output.append(chunk, n);
     if (pclose(pipe) != 0) output += "\n(the fresh process failed)\n";
   }
   return output;

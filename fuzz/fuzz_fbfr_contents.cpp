@@ -14,7 +14,8 @@ using namespace Tx;
 std::string Written(TTxFbfr& buffer) {
   TMemoryStream out;
   buffer.WriteFBFRContents(&out);
-  return std::string(static_cast<const char*>(out.Memory()), static_cast<std::size_t>(out.GetSize()));
+  return std::string(static_cast<const char*>(out.Memory()),
+                     static_cast<std::size_t>(out.GetSize()));
 }
 
 void Read(TTxFbfr& buffer, const void* data, std::size_t size) {

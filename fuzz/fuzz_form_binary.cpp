@@ -18,14 +18,16 @@ class TFuzzModule : public TComponent {
  public:
   explicit TFuzzModule(TComponent* owner = nullptr) : TComponent(owner) {}
 };
-[[maybe_unused]] const bool kPublished = (PublishClass<TFuzzModule, TComponent>("TFuzzModule"), true);
+[[maybe_unused]] const bool kPublished =
+    (PublishClass<TFuzzModule, TComponent>("TFuzzModule"), true);
 
 std::string Convert(const std::string& input, void (*convert)(TStream*, TStream*)) {
   TMemoryStream in, out;
   in.WriteBuffer(input.data(), static_cast<std::int64_t>(input.size()));
   in.SetPosition(0);
   convert(&in, &out);
-  return std::string(static_cast<const char*>(out.Memory()), static_cast<std::size_t>(out.GetSize()));
+  return std::string(static_cast<const char*>(out.Memory()),
+                     static_cast<std::size_t>(out.GetSize()));
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ class TFuzzModule : public TComponent {
  public:
   explicit TFuzzModule(TComponent* owner = nullptr) : TComponent(owner) {}
 };
-[[maybe_unused]] const bool kPublished = (PublishClass<TFuzzModule, TComponent>("TFuzzModule"), true);
+[[maybe_unused]] const bool kPublished =
+    (PublishClass<TFuzzModule, TComponent>("TFuzzModule"), true);
 
 }  // namespace
 

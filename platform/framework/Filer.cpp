@@ -108,7 +108,8 @@ class Input {
   // A 32-bit length that the rest of the stream can hold (times Unit bytes).
   std::int64_t Length(int unit) {
     const auto n = static_cast<std::int32_t>(Number(4));
-    if (n < 0 || static_cast<std::int64_t>(n) * unit > Remaining()) Damaged("length beyond the data");
+    if (n < 0 || static_cast<std::int64_t>(n) * unit > Remaining())
+      Damaged("length beyond the data");
     return n;
   }
   std::string Raw(std::int64_t count) {
@@ -136,7 +137,9 @@ float NarrowToSingle(double value) {
   return static_cast<float>(value);
 }
 
-bool IsIntegerTag(TValueType t) { return t == vaInt8 || t == vaInt16 || t == vaInt32 || t == vaInt64; }
+bool IsIntegerTag(TValueType t) {
+  return t == vaInt8 || t == vaInt16 || t == vaInt32 || t == vaInt64;
+}
 
 // ---- Code points ---------------------------------------------------------------------
 
@@ -201,7 +204,8 @@ AnsiString CodePointsToAnsi(const std::u32string& text) {
 }
 
 bool AllInCp1250(const std::u32string& text) {
-  return std::all_of(text.begin(), text.end(), [](char32_t cp) { return UnicodeToCp1250(cp) >= 0; });
+  return std::all_of(text.begin(), text.end(),
+                     [](char32_t cp) { return UnicodeToCp1250(cp) >= 0; });
 }
 
 std::u16string CodePointsToUtf16(const std::u32string& text) {
@@ -303,7 +307,8 @@ void InvalidPropertyValue() { throw EPropertyError(AnsiString("Invalid property 
 // ---- Class registry -------------------------------------------------------------------
 
 std::vector<const TPropInfo*> TPublishedClass::Properties() const {
-  std::vector<const TPropInfo*> all = FParent ? FParent->Properties() : std::vector<const TPropInfo*>{};
+  std::vector<const TPropInfo*> all =
+      FParent ? FParent->Properties() : std::vector<const TPropInfo*>{};
   for (const TPropInfo& p : FProperties) all.push_back(&p);
   return all;
 }
@@ -332,17 +337,27 @@ TClassRegistry::TClassRegistry() {
   TPublishedClass& persistent = Entry(typeid(TPersistent), "TPersistent", nullptr, isNew);
   persistent.FIsInstance = [](const TPersistent*) { return true; };
   TPublishedClass& component = Entry(typeid(TComponent), "TComponent", &persistent, isNew);
-  component.FIsInstance = [](const TPersistent* o) { return dynamic_cast<const TComponent*>(o) != nullptr; };
+  component.FIsInstance = [](const TPersistent* o) {
+    return dynamic_cast<const TComponent*>(o) != nullptr;
+  };
   TPropInfo tag;
   tag.Name = "Tag";
   tag.HasDefault = true;
-  tag.GetOrdinal = [](TPersistent* o) { return static_cast<long long>(static_cast<TComponent*>(o)->Tag()); };
-  tag.SetOrdinal = [](TPersistent* o, long long v) { static_cast<TComponent*>(o)->SetTag(static_cast<long>(v)); };
+  tag.GetOrdinal = [](TPersistent* o) {
+    return static_cast<long long>(static_cast<TComponent*>(o)->Tag());
+  };
+  tag.SetOrdinal = [](TPersistent* o, long long v) {
+    static_cast<TComponent*>(o)->SetTag(static_cast<long>(v));
+  };
   component.FProperties.push_back(std::move(tag));
   TPublishedClass& collection = Entry(typeid(TCollection), "TCollection", &persistent, isNew);
-  collection.FIsInstance = [](const TPersistent* o) { return dynamic_cast<const TCollection*>(o) != nullptr; };
+  collection.FIsInstance = [](const TPersistent* o) {
+    return dynamic_cast<const TCollection*>(o) != nullptr;
+  };
   TPublishedClass& item = Entry(typeid(TCollectionItem), "TCollectionItem", &persistent, isNew);
-  item.FIsInstance = [](const TPersistent* o) { return dynamic_cast<const TCollectionItem*>(o) != nullptr; };
+  item.FIsInstance = [](const TPersistent* o) {
+    return dynamic_cast<const TCollectionItem*>(o) != nullptr;
+  };
 }
 
 TClassRegistry& TClassRegistry::Instance() {
@@ -517,7 +532,8 @@ void TWriter::WriteProperty(TPersistent* Instance, const TPropInfo& Prop) {
       }
       WritePropName(Prop.Name);
       if (Prop.Kind == tkEnumeration) {
-        const bool isBool = Prop.Names.size() == 2 && Prop.Names[0] == "False" && Prop.Names[1] == "True";
+        const bool isBool =
+            Prop.Names.size() == 2 && Prop.Names[0] == "False" && Prop.Names[1] == "True";
         if (isBool) {
           WriteBoolean(value != 0);
         } else {
@@ -638,11 +654,16 @@ AnsiString TReader::ReadStr() { return Input(Stream()).ShortString(); }
 long long TReader::ReadInt64() {
   Input in(Stream());
   switch (ReadValue()) {
-    case vaInt8: return static_cast<std::int8_t>(in.Number(1));
-    case vaInt16: return static_cast<std::int16_t>(in.Number(2));
-    case vaInt32: return static_cast<std::int32_t>(in.Number(4));
-    case vaInt64: return static_cast<std::int64_t>(in.Number(8));
-    default: InvalidValue();
+    case vaInt8:
+      return static_cast<std::int8_t>(in.Number(1));
+    case vaInt16:
+      return static_cast<std::int16_t>(in.Number(2));
+    case vaInt32:
+      return static_cast<std::int32_t>(in.Number(4));
+    case vaInt64:
+      return static_cast<std::int64_t>(in.Number(8));
+    default:
+      InvalidValue();
   }
 }
 
@@ -654,9 +675,12 @@ int TReader::ReadInteger() {
 
 bool TReader::ReadBoolean() {
   switch (ReadValue()) {
-    case vaFalse: return false;
-    case vaTrue: return true;
-    default: InvalidValue();
+    case vaFalse:
+      return false;
+    case vaTrue:
+      return true;
+    default:
+      InvalidValue();
   }
 }
 
@@ -671,12 +695,18 @@ AnsiString TReader::ReadString() {
 
 AnsiString TReader::ReadIdent() {
   switch (ReadValue()) {
-    case vaIdent: return ReadStr();
-    case vaFalse: return "False";
-    case vaTrue: return "True";
-    case vaNil: return "nil";
-    case vaNull: return "Null";
-    default: InvalidValue();
+    case vaIdent:
+      return ReadStr();
+    case vaFalse:
+      return "False";
+    case vaTrue:
+      return "True";
+    case vaNil:
+      return "nil";
+    case vaNull:
+      return "Null";
+    default:
+      InvalidValue();
   }
 }
 
@@ -723,21 +753,37 @@ void TReader::SkipValue() {
       while (!EndOfList()) SkipValue();
       ReadListEnd();
       return;
-    case vaInt8: in.Skip(1); return;
-    case vaInt16: in.Skip(2); return;
+    case vaInt8:
+      in.Skip(1);
+      return;
+    case vaInt16:
+      in.Skip(2);
+      return;
     case vaInt32:
-    case vaSingle: in.Skip(4); return;
-    case vaExtended: in.Skip(10); return;
+    case vaSingle:
+      in.Skip(4);
+      return;
+    case vaExtended:
+      in.Skip(10);
+      return;
     case vaInt64:
     case vaCurrency:
     case vaDate:
-    case vaDouble: in.Skip(8); return;
+    case vaDouble:
+      in.Skip(8);
+      return;
     case vaString:
-    case vaIdent: in.Skip(in.Byte()); return;
+    case vaIdent:
+      in.Skip(in.Byte());
+      return;
     case vaBinary:
     case vaLString:
-    case vaUTF8String: in.Skip(in.Length(1)); return;
-    case vaWString: in.Skip(in.Length(2) * 2); return;
+    case vaUTF8String:
+      in.Skip(in.Length(1));
+      return;
+    case vaWString:
+      in.Skip(in.Length(2) * 2);
+      return;
     case vaSet:
       while (!ReadStr().IsEmpty()) {
       }
@@ -1070,8 +1116,8 @@ void TReader::ReadCollection(TCollection* Collection) {
   ReadListEnd();
 }
 
-void TReader::DefineProperty(const AnsiString& Name, TReaderProc ReadData, TWriterProc /*WriteData*/,
-                             bool /*HasData*/) {
+void TReader::DefineProperty(const AnsiString& Name, TReaderProc ReadData,
+                             TWriterProc /*WriteData*/, bool /*HasData*/) {
   if (FPropName.IsEmpty() || !ReadData || !SameText(Name, FPropName)) return;
   FPropName = AnsiString();
   ReadData(this);
@@ -1172,7 +1218,9 @@ class BinaryToText {
     const AnsiString name = FIn.ShortString();
     if (className.IsEmpty()) FIn.Damaged("component without a class name");
     Indent(level);
-    FOut += (flags & ffInherited) != 0 ? "inherited " : (flags & ffInline) != 0 ? "inline " : "object ";
+    FOut += (flags & ffInherited) != 0 ? "inherited "
+            : (flags & ffInline) != 0  ? "inline "
+                                       : "object ";
     if (!name.IsEmpty()) FOut += name.str() + ": ";
     FOut += className.str() + position + "\n";
     for (AnsiString prop = FIn.ShortString(); !prop.IsEmpty(); prop = FIn.ShortString()) {
@@ -1273,7 +1321,8 @@ class BinaryToText {
         FReader.ReadValue();
         FOut += "[";
         bool first = true;
-        for (AnsiString element = FIn.ShortString(); !element.IsEmpty(); element = FIn.ShortString()) {
+        for (AnsiString element = FIn.ShortString(); !element.IsEmpty();
+             element = FIn.ShortString()) {
           if (!first) FOut += ", ";
           FOut += element.str();
           first = false;
@@ -1288,7 +1337,8 @@ class BinaryToText {
           FOut += "\n";
           Indent(level + 1);
           FOut += "item";
-          if (IsIntegerTag(FReader.NextValue())) FOut += " [" + std::to_string(FReader.ReadInt64()) + "]";
+          if (IsIntegerTag(FReader.NextValue()))
+            FOut += " [" + std::to_string(FReader.ReadInt64()) + "]";
           if (FReader.ReadValue() != vaList) FIn.Damaged("collection item expected");
           FOut += "\n";
           for (AnsiString prop = FIn.ShortString(); !prop.IsEmpty(); prop = FIn.ShortString()) {
@@ -1332,13 +1382,19 @@ class TextToBinary {
   }
   std::string Shown() const {
     switch (FToken) {
-      case Token::End: return "end of file";
-      case Token::String: return "a string";
-      case Token::Char: return std::string("'") + FChar + "'";
-      default: return "'" + FSymbol + "'";
+      case Token::End:
+        return "end of file";
+      case Token::String:
+        return "a string";
+      case Token::Char:
+        return std::string("'") + FChar + "'";
+      default:
+        return "'" + FSymbol + "'";
     }
   }
-  [[noreturn]] void Expected(const std::string& what) { Error(what + " expected but " + Shown() + " found"); }
+  [[noreturn]] void Expected(const std::string& what) {
+    Error(what + " expected but " + Shown() + " found");
+  }
   bool IsSymbol(const char* word) const {
     return FToken == Token::Symbol && SameText(AnsiString(FSymbol), AnsiString(word));
   }
@@ -1358,9 +1414,13 @@ class TextToBinary {
   char Peek(std::size_t ahead = 0) const {
     return FPos + ahead < FText.size() ? FText[FPos + ahead] : '\0';
   }
-  static bool IsIdentStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+  static bool IsIdentStart(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+  }
   static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-  static bool IsHex(char c) { return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+  static bool IsHex(char c) {
+    return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+  }
 
   void Next() {
     while (FPos < FText.size()) {
@@ -1377,7 +1437,8 @@ class TextToBinary {
     const char c = FText[FPos];
     if (IsIdentStart(c)) {
       const std::size_t start = FPos;
-      while (IsIdentStart(Peek()) || IsDigit(Peek()) || (Peek() == '.' && IsIdentStart(Peek(1)))) ++FPos;
+      while (IsIdentStart(Peek()) || IsDigit(Peek()) || (Peek() == '.' && IsIdentStart(Peek(1))))
+        ++FPos;
       FSymbol = FText.substr(start, FPos - start);
       FToken = Token::Symbol;
       return;
@@ -1386,7 +1447,8 @@ class TextToBinary {
       ScanString();
       return;
     }
-    if (IsDigit(c) || ((c == '-' || c == '+') && (IsDigit(Peek(1)) || Peek(1) == '$')) || c == '$') {
+    if (IsDigit(c) || ((c == '-' || c == '+') && (IsDigit(Peek(1)) || Peek(1) == '$')) ||
+        c == '$') {
       ScanNumber();
       return;
     }
@@ -1402,7 +1464,8 @@ class TextToBinary {
         ++FPos;
         std::string run;
         while (true) {
-          if (FPos >= FText.size() || Peek() == '\n' || Peek() == '\r') Error("Unterminated string");
+          if (FPos >= FText.size() || Peek() == '\n' || Peek() == '\r')
+            Error("Unterminated string");
           if (Peek() == '\'') {
             if (Peek(1) == '\'') {
               run += '\'';
@@ -1569,7 +1632,9 @@ class TextToBinary {
       const bool negative = FChar == '-';
       Next();
       if (!IsSymbol("INF")) Expected("Number");
-      PutFloat(negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity(), '\0');
+      PutFloat(negative ? -std::numeric_limits<double>::infinity()
+                        : std::numeric_limits<double>::infinity(),
+               '\0');
       Next();
       return;
     }

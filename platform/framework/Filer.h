@@ -68,28 +68,28 @@ TX_DECLARE_EXCEPTION(EParserError, Exception);
 // ---- Value tags of the binary form format -------------------------------------
 
 enum TValueType : unsigned char {
-  vaNull = 0,        // end of a list or collection
-  vaList = 1,        // values up to vaNull
+  vaNull = 0,  // end of a list or collection
+  vaList = 1,  // values up to vaNull
   vaInt8 = 2,
   vaInt16 = 3,
   vaInt32 = 4,
-  vaExtended = 5,    // 80-bit floating point
-  vaString = 6,      // length byte + bytes
-  vaIdent = 7,       // an identifier (enumeration value, component reference)
+  vaExtended = 5,  // 80-bit floating point
+  vaString = 6,    // length byte + bytes
+  vaIdent = 7,     // an identifier (enumeration value, component reference)
   vaFalse = 8,
   vaTrue = 9,
-  vaBinary = 10,     // 32-bit length + bytes
-  vaSet = 11,        // names up to an empty name
-  vaLString = 12,    // 32-bit length + bytes
+  vaBinary = 10,   // 32-bit length + bytes
+  vaSet = 11,      // names up to an empty name
+  vaLString = 12,  // 32-bit length + bytes
   vaNil = 13,
-  vaCollection = 14, // items (vaList, properties, vaNull) up to vaNull
-  vaSingle = 15,     // 32-bit floating point
-  vaCurrency = 16,   // 64-bit integer, value times 10000
-  vaDate = 17,       // 64-bit floating point, days since 1899-12-30
-  vaWString = 18,    // 32-bit length in characters + UTF-16 LE
+  vaCollection = 14,  // items (vaList, properties, vaNull) up to vaNull
+  vaSingle = 15,      // 32-bit floating point
+  vaCurrency = 16,    // 64-bit integer, value times 10000
+  vaDate = 17,        // 64-bit floating point, days since 1899-12-30
+  vaWString = 18,     // 32-bit length in characters + UTF-16 LE
   vaInt64 = 19,
-  vaUTF8String = 20, // 32-bit length + UTF-8 bytes
-  vaDouble = 21,     // 64-bit floating point
+  vaUTF8String = 20,  // 32-bit length + UTF-8 bytes
+  vaDouble = 21,      // 64-bit floating point
 };
 
 // Flags of a component's prefix byte.
@@ -101,14 +101,14 @@ inline constexpr char FormSignature[] = "TPF0";
 // ---- Published properties ----------------------------------------------------
 
 enum TTypeKind : unsigned char {
-  tkInteger,      // up to 32 bits
+  tkInteger,  // up to 32 bits
   tkInt64,
   tkEnumeration,  // bool included (False, True)
   tkFloat,
   tkString,
-  tkSet,          // bit i for the i-th name
-  tkClass,        // an object: a collection, a persistent object read in
-                  // place, or a reference to a component of the form
+  tkSet,    // bit i for the i-th name
+  tkClass,  // an object: a collection, a persistent object read in
+            // place, or a reference to a component of the form
 };
 
 // One published property. Accessors take the instance; those a property
@@ -130,9 +130,7 @@ struct TPropInfo {
   std::function<TPersistent*(TPersistent*)> GetObject;
   std::function<void(TPersistent*, TPersistent*)> SetObject;
 
-  bool Writable() const noexcept {
-    return SetOrdinal || SetFloat || SetString || SetObject;
-  }
+  bool Writable() const noexcept { return SetOrdinal || SetFloat || SetString || SetObject; }
 };
 
 template <class T>
@@ -312,7 +310,9 @@ class TPublisher {
   template <class P>
   TPublisher& Stored(P Predicate) {
     if (FLast != nullptr) {
-      FLast->Stored = [Predicate](TPersistent* o) { return static_cast<bool>(std::invoke(Predicate, Cast(o))); };
+      FLast->Stored = [Predicate](TPersistent* o) {
+        return static_cast<bool>(std::invoke(Predicate, Cast(o)));
+      };
     }
     return *this;
   }
@@ -339,10 +339,14 @@ class TPublisher {
                       std::initializer_list<const char*> Names) {
     TPropInfo& p = Add(Name, Kind);
     for (const char* n : Names) p.Names.emplace_back(n);
-    p.GetOrdinal = [Get](TPersistent* o) { return static_cast<long long>(std::invoke(Get, Cast(o))); };
+    p.GetOrdinal = [Get](TPersistent* o) {
+      return static_cast<long long>(std::invoke(Get, Cast(o)));
+    };
     if constexpr (!FilerDetail::IsNoSetter<S>) {
       using Arg = typename FilerDetail::SetterArg<S>::type;
-      p.SetOrdinal = [Set](TPersistent* o, long long v) { std::invoke(Set, Cast(o), static_cast<Arg>(v)); };
+      p.SetOrdinal = [Set](TPersistent* o, long long v) {
+        std::invoke(Set, Cast(o), static_cast<Arg>(v));
+      };
     }
     return *this;
   }
@@ -496,9 +500,9 @@ class TReader : public TFiler {
   [[noreturn]] void Damaged(const char* What);
   [[noreturn]] void PropertyMissing(const AnsiString& Name);
 
-  AnsiString FPropName;    // the name DefineProperties is asked about
+  AnsiString FPropName;  // the name DefineProperties is asked about
   bool FPropHandled = false;
-  AnsiString FPath;        // "Component.Property" of the value being read
+  AnsiString FPath;  // "Component.Property" of the value being read
   std::vector<Fixup> FFixups;
   std::vector<TComponent*> FLoaded;
 };

@@ -39,7 +39,8 @@ std::string Contents(TTxFbfr& b) {
   b.WriteFBFRContents(&s);
   return Bytes(s);
 }
-void Load(TTxFbfr& b, const std::string& bytes, void (TTxFbfr::*read)(TStream*) = &TTxFbfr::ReadFBFRContents) {
+void Load(TTxFbfr& b, const std::string& bytes,
+          void (TTxFbfr::*read)(TStream*) = &TTxFbfr::ReadFBFRContents) {
   TMemoryStream s;
   s.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
   s.SetPosition(0);
@@ -61,8 +62,8 @@ TEST(FbfrContents, WritesTheDocumentedRecord) {
   TTxFbfr b(nullptr, 1024);
   AddLong(b, kLong, 5);
   AddString(b, kString, "AB");
-  const std::string expected = std::string("\x01", 1) + std::string(1, '\0') + Le(kLong) + Le(1) + Le(1) +
-                               Le(5) + std::string(1, '\0') + Le(kString) + Le(5) + Le(1) +
+  const std::string expected = std::string("\x01", 1) + std::string(1, '\0') + Le(kLong) + Le(1) +
+                               Le(1) + Le(5) + std::string(1, '\0') + Le(kString) + Le(5) + Le(1) +
                                std::string("AB\0", 3) + kEnd;
   EXPECT_EQ(Contents(b), expected);
   // Names come from the buffer's definitions when the field tables lack them.
@@ -81,9 +82,11 @@ TEST(FbfrContents, EveryTypeComesBackExactly) {
   AddString(b, kString, "");
   AddString(b, kString, "druga");
   const std::string written = Contents(b);
-  EXPECT_NE(written.find(Le(kShort) + Le(FLD_SHORT) + Le(1) + "\xFE\xFF\xFF\xFF"), std::string::npos);
-  EXPECT_NE(written.find(Le(kCarray) + Le(FLD_CARRAY) + Le(2) + Le(0) + Le(3) + std::string("a\0b", 3)),
+  EXPECT_NE(written.find(Le(kShort) + Le(FLD_SHORT) + Le(1) + "\xFE\xFF\xFF\xFF"),
             std::string::npos);
+  EXPECT_NE(
+      written.find(Le(kCarray) + Le(FLD_CARRAY) + Le(2) + Le(0) + Le(3) + std::string("a\0b", 3)),
+      std::string::npos);
 
   TTxFbfr copy(nullptr, 64);
   AddLong(copy, kLong, 99);  // replaced, not kept
@@ -112,13 +115,15 @@ TEST(FbfrContents, RefusedRecordsLeaveTheBufferAsItWas) {
   EXPECT_EQ(Refused<EReadError>(b, "\x02" + before.substr(1)),
             "Nieznana wersja zapisu zawartości bufora FML"_ansi.str());
   EXPECT_EQ(Refused<EReadError>(b, before.substr(0, before.size() - 3)), "Stream read error");
-  EXPECT_EQ(Refused<EReadError>(b, head + Le(kCarray) + Le(FLD_CARRAY) + Le(1) + Le(0x7FFFFFFF) + "ab"),
-            "Stream read error");
+  EXPECT_EQ(
+      Refused<EReadError>(b, head + Le(kCarray) + Le(FLD_CARRAY) + Le(1) + Le(0x7FFFFFFF) + "ab"),
+      "Stream read error");
   const std::string longText(8193, 'A');
   EXPECT_EQ(Refused<EAbort>(b, "\x01" + longText + '\0' + kEnd),
             "Za długi tekst do przeczytania ('"_ansi.str() + longText + "...')");
   const std::string fmlError = "Błąd FML #"_ansi.str();
-  EXPECT_EQ(Refused<ETxFmlError>(b, head + Le(0) + Le(FLD_LONG) + Le(1) + Le(1) + kEnd).substr(0, fmlError.size()),
+  EXPECT_EQ(Refused<ETxFmlError>(b, head + Le(0) + Le(FLD_LONG) + Le(1) + Le(1) + kEnd)
+                .substr(0, fmlError.size()),
             fmlError);
   EXPECT_EQ(Contents(b), before);
   // 8192 bytes and the zero byte still make a text.
@@ -162,7 +167,8 @@ TEST(FbfrContents, DeclinedRepairAsksBeforeSaving) {
 
   c.ui.QueueAnswer(IDNO);
   c.ui.QueueAnswer(IDOK);
-  EXPECT_EQ(Contents(c.b), std::string("\x01KWOTA\0", 7) + Le(kLong) + Le(1) + Le(1) + Le(5) + kEnd);
+  EXPECT_EQ(Contents(c.b),
+            std::string("\x01KWOTA\0", 7) + Le(kLong) + Le(1) + Le(1) + Le(5) + kEnd);
 }
 
 TEST(FbfrContents, FieldsOutsideTheContractAreLeftOut) {
@@ -171,11 +177,14 @@ TEST(FbfrContents, FieldsOutsideTheContractAreLeftOut) {
   AddString(c.b, kString, "obcy");
   c.ui.QueueAnswer(IDNO);  // keep the extra field in the buffer
   c.ui.QueueAnswer(IDOK);
-  EXPECT_EQ(Contents(c.b), std::string("\x01KWOTA\0", 7) + Le(kLong) + Le(1) + Le(2) + Le(5) + Le(6) + kEnd);
+  EXPECT_EQ(Contents(c.b),
+            std::string("\x01KWOTA\0", 7) + Le(kLong) + Le(1) + Le(2) + Le(5) + Le(6) + kEnd);
   const auto dialogs = c.ui.Dialogs();
   ASSERT_EQ(dialogs.size(), 3U);
-  EXPECT_EQ(dialogs[2].Request.Text, "Pole <"_ansi + AnsiString(static_cast<unsigned long>(kString)) +
-                                         "> z bufora FML nie występuje w kontrakcie.\rJego wartości nie zostaną zapisane."_ansi);
+  EXPECT_EQ(
+      dialogs[2].Request.Text,
+      "Pole <"_ansi + AnsiString(static_cast<unsigned long>(kString)) +
+          "> z bufora FML nie występuje w kontrakcie.\rJego wartości nie zostaną zapisane."_ansi);
   EXPECT_EQ(Foccur32(c.b.GetFbfrP(), kString), 1);
 }
 
@@ -201,14 +210,16 @@ TEST(FbfrData, ImageIsCheckedBeforeItIsUsed) {
   EXPECT_EQ(Contents(b), Contents(source));
 
   const std::string refused =
-      "Obraz bufora FML (FBFRdata) jest uszkodzony albo zapisała go inna biblioteka FML32 - nie został wczytany"_ansi.str();
+      "Obraz bufora FML (FBFRdata) jest uszkodzony albo zapisała go inna biblioteka FML32 - nie został wczytany"_ansi
+          .str();
   const std::string before = Contents(b);
   std::string foreign = image;
   for (int i = 4; i < 12; ++i) foreign[static_cast<std::size_t>(i)] = 'Z';
   EXPECT_EQ(Refused<EReadError>(b, foreign, &TTxFbfr::ReadFBFRdata), refused);
   EXPECT_EQ(Refused<EReadError>(b, Le(4) + "abcd", &TTxFbfr::ReadFBFRdata), refused);
   EXPECT_EQ(Refused<EReadError>(b, Le(600) + image.substr(4), &TTxFbfr::ReadFBFRdata), refused);
-  EXPECT_EQ(Refused<EReadError>(b, Le(512) + std::string(512, '\x5A'), &TTxFbfr::ReadFBFRdata), refused);
+  EXPECT_EQ(Refused<EReadError>(b, Le(512) + std::string(512, '\x5A'), &TTxFbfr::ReadFBFRdata),
+            refused);
   EXPECT_EQ(Contents(b), before);
 
   // Whatever one damaged byte does, the buffer ends either refused and
@@ -218,7 +229,8 @@ TEST(FbfrData, ImageIsCheckedBeforeItIsUsed) {
     damaged[i] = static_cast<char>(damaged[i] ^ 0x5A);
     TTxFbfr target(nullptr, 256);
     AddLong(target, kLong, 1);
-    const std::string message = MessageOf<EReadError>([&] { Load(target, damaged, &TTxFbfr::ReadFBFRdata); }).str();
+    const std::string message =
+        MessageOf<EReadError>([&] { Load(target, damaged, &TTxFbfr::ReadFBFRdata); }).str();
     if (message == "(no exception)") {
       EXPECT_EQ(Fielded32(target.GetFbfrP()), 1) << i;
       TMemoryStream again;
@@ -285,7 +297,8 @@ TEST(FbfrInForm, OldRawImageLoadsAndIsSavedInTheNewFormat) {
   EXPECT_EQ(saved,
             "object H: THolder\n  Data.FBFRContents = {\n    0100C9000002010000000100000005000000"
             "2A464255465F454E442A00}\nend\n");
-  EXPECT_EQ(MessageOf<EReadError>([&] { ReadForm(loaded, "object H: THolder\n  Data.FBFRdata = {00}\nend\n"); }),
+  EXPECT_EQ(MessageOf<EReadError>(
+                [&] { ReadForm(loaded, "object H: THolder\n  Data.FBFRdata = {00}\nend\n"); }),
             "Error reading H.Data.FBFRdata: Stream read error");
 }
 

@@ -22,7 +22,8 @@ class TFormModule : public TComponent {
  public:
   explicit TFormModule(TComponent* owner = nullptr) : TComponent(owner) {}
 };
-[[maybe_unused]] const bool kPublished = (PublishClass<TFormModule, TComponent>("TFormModule"), true);
+[[maybe_unused]] const bool kPublished =
+    (PublishClass<TFormModule, TComponent>("TFormModule"), true);
 
 std::string Text(TComponent* root) {
   TMemoryStream s;
@@ -131,10 +132,13 @@ TEST(ServiceForm, ContractsAreReadWithoutTheirTypeTests) {
   // A date on a string field and a size on a long field would be refused by
   // the setters; read from a form they are taken as written.
   TFormModule loaded;
-  Read("object Mod: TFormModule\n object Svc: TTxService\n  SendContract = <\n   item\n"
-       "    LogicalType = txlftDate\n    MaxSize = 80\n    TxFldId = 167772762\n   end>\n end\nend\n",
-       &loaded);
-  const TTxFbfrFldDef* def = static_cast<TTxService*>(loaded.Components(0))->GetSendContract()->GetFldDef(0);
+  Read(
+      "object Mod: TFormModule\n object Svc: TTxService\n  SendContract = <\n   item\n"
+      "    LogicalType = txlftDate\n    MaxSize = 80\n    TxFldId = 167772762\n   end>\n "
+      "end\nend\n",
+      &loaded);
+  const TTxFbfrFldDef* def =
+      static_cast<TTxService*>(loaded.Components(0))->GetSendContract()->GetFldDef(0);
   EXPECT_EQ(def->GetLogicalType(), txlftDate);
   EXPECT_EQ(def->GetMaxSize(), 80);
 }
@@ -154,8 +158,9 @@ TEST(ServiceForm, CancelledSaveWritesNothing) {
   TUserInterfaceScope scope(ui);
   const AnsiString path = AnsiString(::testing::TempDir()) + "service_form.dfm";
   WriteComponentFile(path, &m.module, TFormFileFormat::ffText);  // a first, good save
-  long second = 1002;  // CUST_ID is allowed once
-  ASSERT_NE(Fadd32(m.svc->GetSendData()->GetFbfrP(), kCustId, reinterpret_cast<char*>(&second), 0), -1);
+  long second = 1002;                                            // CUST_ID is allowed once
+  ASSERT_NE(Fadd32(m.svc->GetSendData()->GetFbfrP(), kCustId, reinterpret_cast<char*>(&second), 0),
+            -1);
   ui.QueueAnswer(IDNO);
   ui.QueueAnswer(IDCANCEL);
   try {

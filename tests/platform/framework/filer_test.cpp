@@ -51,7 +51,9 @@ class TTestFont : public TPersistent {
     Blob.assign(static_cast<std::size_t>(s->GetSize()), '\0');
     s->ReadBuffer(Blob.data(), s->GetSize());
   }
-  void WriteBlob(TStream* s) { s->WriteBuffer(Blob.data(), static_cast<std::int64_t>(Blob.size())); }
+  void WriteBlob(TStream* s) {
+    s->WriteBuffer(Blob.data(), static_cast<std::int64_t>(Blob.size()));
+  }
 
   int Extra = 0;
   std::string Blob;
@@ -137,7 +139,8 @@ void Publish() {
       .String("Label", &TTestItem::GetLabel, &TTestItem::SetLabel)
       .Integer("Weight", &TTestItem::GetWeight, &TTestItem::SetWeight)
       .Default(1);
-  PublishClass<TTestFont, TPersistent>("TTestFont").String("Name", &TTestFont::GetName, &TTestFont::SetName);
+  PublishClass<TTestFont, TPersistent>("TTestFont")
+      .String("Name", &TTestFont::GetName, &TTestFont::SetName);
   using G = TTestGadget;
   PublishClass<TTestGadget, TComponent>("TTestGadget")
       .Integer("Count", &G::GetCount, &G::SetCount)
@@ -268,25 +271,36 @@ TEST(FormBinary, LayoutByteForByte) {
   g->SetOptions(2);
   g->SetShape(shSquare);
   g->SetRatio(1.0);
-  const std::string expected = std::string("TPF0\x0BTTestModule\x01M\x00", 19) +
-                               std::string("\x0BTTestGadget\x01G", 14) +
-                               std::string("\x05" "Count\x02\xFE", 8) +
-                               std::string("\x05Shape\x07\x08shSquare", 16) +
-                               std::string("\x07Options\x0B\x08opItalic\x00", 19) +
-                               std::string("\x05Ratio\x05\x00\x00\x00\x00\x00\x00\x00\x80\xFF\x3F", 17) +
-                               std::string("\x07" "Caption\x06\x02Hi", 12) + std::string("\x00\x00\x00", 3);
+  const std::string expected =
+      std::string("TPF0\x0BTTestModule\x01M\x00", 19) + std::string("\x0BTTestGadget\x01G", 14) +
+      std::string(
+          "\x05"
+          "Count\x02\xFE",
+          8) +
+      std::string("\x05Shape\x07\x08shSquare", 16) +
+      std::string("\x07Options\x0B\x08opItalic\x00", 19) +
+      std::string("\x05Ratio\x05\x00\x00\x00\x00\x00\x00\x00\x80\xFF\x3F", 17) +
+      std::string(
+          "\x07"
+          "Caption\x06\x02Hi",
+          12) +
+      std::string("\x00\x00\x00", 3);
   EXPECT_EQ(Binary(&module), expected);
 }
 
 TEST(FormBinary, IntegersTakeTheSmallestTag) {
   TTestModule module;
   auto* g = new TTestGadget(&module);
-  for (const auto& [value, tail] : std::vector<std::pair<int, std::string>>{
-           {127, std::string("\x02\x7F", 2)},
-           {-129, std::string("\x03\x7F\xFF", 3)},
-           {40000, std::string("\x04\x40\x9C\x00\x00", 5)}}) {
+  for (const auto& [value, tail] :
+       std::vector<std::pair<int, std::string>>{{127, std::string("\x02\x7F", 2)},
+                                                {-129, std::string("\x03\x7F\xFF", 3)},
+                                                {40000, std::string("\x04\x40\x9C\x00\x00", 5)}}) {
     g->SetCount(value);
-    EXPECT_NE(Binary(&module).find("\x05" "Count" + tail), std::string::npos) << value;
+    EXPECT_NE(Binary(&module).find("\x05"
+                                   "Count" +
+                                   tail),
+              std::string::npos)
+        << value;
   }
 }
 
@@ -397,7 +411,8 @@ TEST(FormDefaults, OnlyWhatDiffersIsWritten) {
   module.SetName("M");
   (new TTestGadget(&module))->SetName("G");
   // Count has no declared default; Secret is never stored; Version has no setter.
-  EXPECT_EQ(Text(&module), "object M: TTestModule\n  object G: TTestGadget\n    Count = 0\n  end\nend\n");
+  EXPECT_EQ(Text(&module),
+            "object M: TTestModule\n  object G: TTestGadget\n    Count = 0\n  end\nend\n");
 }
 
 // ---- Reading ------------------------------------------------------------------------------
@@ -410,8 +425,9 @@ TEST(FormReading, StatesAndLoadedOrder) {
   existing->SetName("B");
   gEvents.clear();
   Read(form, &copy);
-  EXPECT_EQ(gEvents, (std::vector<std::string>{"Count while loading reading", "Count while loading reading",
-                                               "Loaded Mod", "Loaded A", "Loaded B"}));
+  EXPECT_EQ(gEvents,
+            (std::vector<std::string>{"Count while loading reading", "Count while loading reading",
+                                      "Loaded Mod", "Loaded A", "Loaded B"}));
   EXPECT_EQ(copy.Components(0), existing);  // found by name, not made again
   for (int i = 0; i < copy.ComponentCount(); ++i) {
     EXPECT_TRUE(copy.Components(i)->ComponentState().Empty());
@@ -462,18 +478,23 @@ TEST(FormRefusals, DamagedOrForeignFormsChangeNothing) {
   const std::string good = Binary(&f.module);
   EXPECT_EQ(Refusal("TPF1" + good.substr(4)),
             "EParserError: 'object' expected but 'TPF1' found on line 1");
-  EXPECT_EQ(Refusal(good.substr(0, good.size() - 3)),
-            "EReadError: Damaged form data at byte " + std::to_string(good.size() - 3) +
-                ": unexpected end of data");
+  EXPECT_EQ(Refusal(good.substr(0, good.size() - 3)), "EReadError: Damaged form data at byte " +
+                                                          std::to_string(good.size() - 3) +
+                                                          ": unexpected end of data");
   std::string badTag = good;
-  badTag[badTag.find("\x05" "Count") + 6] = '\x30';
+  badTag[badTag.find("\x05"
+                     "Count") +
+         6] = '\x30';
   EXPECT_EQ(Refusal(badTag), "EReadError: Damaged form data at byte " +
-                                 std::to_string(good.find("\x05" "Count") + 7) + ": unknown value type");
+                                 std::to_string(good.find("\x05"
+                                                          "Count") +
+                                                7) +
+                                 ": unknown value type");
   std::string longLength = good;
   const std::size_t blob = longLength.find("Blob") + 5;
   longLength[blob + 3] = '\x7F';
-  EXPECT_EQ(Refusal(longLength),
-            "EReadError: Damaged form data at byte " + std::to_string(blob + 4) + ": length beyond the data");
+  EXPECT_EQ(Refusal(longLength), "EReadError: Damaged form data at byte " +
+                                     std::to_string(blob + 4) + ": length beyond the data");
   EXPECT_EQ(Refusal("object Keep: TTestModule\n object X: TNope\n end\nend\n"),
             "EClassNotFound: Class TNope not found");
   EXPECT_EQ(Refusal("object Keep: TOtherModule\nend\n"),
@@ -483,21 +504,26 @@ TEST(FormRefusals, DamagedOrForeignFormsChangeNothing) {
 TEST(FormRefusals, PropertyErrorsNameTheirPath) {
   EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Nope = 1\n end\nend\n"),
             "EReadError: Error reading N.Nope: Property Nope does not exist");
-  EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Shape = shOval\n end\nend\n"),
-            "EReadError: Error reading N.Shape: Invalid property value");
+  EXPECT_EQ(
+      Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Shape = shOval\n end\nend\n"),
+      "EReadError: Error reading N.Shape: Invalid property value");
   EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Count = 'x'\n end\nend\n"),
             "EReadError: Error reading N.Count: Invalid property value");
   EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Version = 1\n end\nend\n"),
             "EReadError: Error reading N.Version: Property Version is read-only");
-  EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Font.Size = 1\n end\nend\n"),
-            "EReadError: Error reading N.Font.Size: Property Size does not exist");
-  EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Buddy = Ghost\n end\nend\n"),
-            "EReadError: Error reading N.Buddy: component Ghost not found");
-  EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Buddy = Keep\n end\nend\n"),
-            "EPropertyError: Error reading N.Buddy: Invalid property value");
+  EXPECT_EQ(
+      Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Font.Size = 1\n end\nend\n"),
+      "EReadError: Error reading N.Font.Size: Property Size does not exist");
+  EXPECT_EQ(
+      Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Buddy = Ghost\n end\nend\n"),
+      "EReadError: Error reading N.Buddy: component Ghost not found");
+  EXPECT_EQ(
+      Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Buddy = Keep\n end\nend\n"),
+      "EPropertyError: Error reading N.Buddy: Invalid property value");
   // The setter's own exception class stays.
-  EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Priority = -1\n end\nend\n"),
-            "EPropertyError: Error reading N.Priority: Priority below zero");
+  EXPECT_EQ(
+      Refusal("object Keep: TTestModule\n object N: TTestGadget\n  Priority = -1\n end\nend\n"),
+      "EPropertyError: Error reading N.Priority: Priority below zero");
   EXPECT_EQ(Refusal("object Keep: TTestModule\n object N: TTestGadget\n"
                     "  Items = <\n   item\n    Weight = 'w'\n   end>\n end\nend\n"),
             "EReadError: Error reading N.Items: Invalid property value");
@@ -508,13 +534,15 @@ TEST(FormRefusals, TextErrorsNameTheirLine) {
             "EParserError: '=' expected but '5' found on line 2");
   EXPECT_EQ(Refusal("object Keep: TTestModule\n  Tag = 'open\nend\n"),
             "EParserError: Unterminated string on line 2");
-  EXPECT_EQ(Refusal("object Keep: TTestModule\n object G: TTestGadget\n  Font.Blob = {\n   0G}\n end\nend\n"),
-            "EParserError: Invalid binary value on line 4");
+  EXPECT_EQ(
+      Refusal(
+          "object Keep: TTestModule\n object G: TTestGadget\n  Font.Blob = {\n   0G}\n end\nend\n"),
+      "EParserError: Invalid binary value on line 4");
   EXPECT_EQ(Refusal("object Keep: TTestModule\nend\nend\n"),
             "EParserError: End of file expected on line 3");
   EXPECT_EQ(Refusal("object Keep: TTestModule\n  Tag = 1\n"),
             "EParserError: 'end' expected but end of file found on line 3");
-  EXPECT_EQ(Refusal(std::string(200, '(') ),
+  EXPECT_EQ(Refusal(std::string(200, '(')),
             "EParserError: 'object' expected but '(' found on line 1");
   std::string deep = "object Keep: TTestModule\n Tag = ";
   for (int i = 0; i < 100; ++i) deep += "(";
@@ -525,7 +553,8 @@ TEST(FormWriting, RefusalsOfTheWriter) {
   TTestModule module;
   auto* g = new TTestGadget(&module);
   g->SetShape(static_cast<TShape>(9));
-  EXPECT_EQ(Raised([&] { Binary(&module); }), "EWriteError: Property Shape holds no value of its type (9)");
+  EXPECT_EQ(Raised([&] { Binary(&module); }),
+            "EWriteError: Property Shape holds no value of its type (9)");
 }
 
 }  // namespace
