@@ -1203,6 +1203,25 @@ class BinaryToText {
  private:
   void Indent(int level) { FOut.append(static_cast<std::size_t>(level) * 2, ' '); }
 
+  // Names stand in the text as they are, so only identifiers (joined by
+  // dots where a path is allowed) can be written there.
+  std::string Name(const AnsiString& name, bool path) {
+    bool start = true;
+    for (const char c : name.str()) {
+      const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+      const bool digit = c >= '0' && c <= '9';
+      if (c == '.' && path && !start) {
+        start = true;
+      } else if (letter || (digit && !start)) {
+        start = false;
+      } else {
+        FIn.Damaged("a name that is no identifier");
+      }
+    }
+    if (start) FIn.Damaged("a name that is no identifier");
+    return name.str();
+  }
+
   void Object(int level) {
     if (level > kMaxNesting) FIn.Damaged("components nested too deep");
     const unsigned char first = FIn.Byte();
@@ -1214,18 +1233,18 @@ class BinaryToText {
     } else {
       FReaderStream()->Seek(std::int64_t{-1}, soCurrent);
     }
-    const AnsiString className = FIn.ShortString();
-    const AnsiString name = FIn.ShortString();
-    if (className.IsEmpty()) FIn.Damaged("component without a class name");
+    const std::string className = Name(FIn.ShortString(), false);
+    const AnsiString instance = FIn.ShortString();
+    const std::string name = instance.IsEmpty() ? std::string() : Name(instance, false);
     Indent(level);
     FOut += (flags & ffInherited) != 0 ? "inherited "
             : (flags & ffInline) != 0  ? "inline "
                                        : "object ";
-    if (!name.IsEmpty()) FOut += name.str() + ": ";
-    FOut += className.str() + position + "\n";
+    if (!name.empty()) FOut += name + ": ";
+    FOut += className + position + "\n";
     for (AnsiString prop = FIn.ShortString(); !prop.IsEmpty(); prop = FIn.ShortString()) {
       Indent(level + 1);
-      FOut += prop.str() + " = ";
+      FOut += Name(prop, true) + " = ";
       Value(level + 1, 0);
       FOut += "\n";
     }
@@ -1298,7 +1317,7 @@ class BinaryToText {
       case vaTrue:
       case vaNil:
       case vaNull:
-        FOut += FReader.ReadIdent().str();
+        FOut += Name(FReader.ReadIdent(), true);
         return;
       case vaBinary: {
         FReader.ReadValue();
@@ -1324,7 +1343,7 @@ class BinaryToText {
         for (AnsiString element = FIn.ShortString(); !element.IsEmpty();
              element = FIn.ShortString()) {
           if (!first) FOut += ", ";
-          FOut += element.str();
+          FOut += Name(element, false);
           first = false;
         }
         FOut += "]";
@@ -1343,7 +1362,7 @@ class BinaryToText {
           FOut += "\n";
           for (AnsiString prop = FIn.ShortString(); !prop.IsEmpty(); prop = FIn.ShortString()) {
             Indent(level + 2);
-            FOut += prop.str() + " = ";
+            FOut += Name(prop, true) + " = ";
             Value(level + 2, depth + 1);
             FOut += "\n";
           }

@@ -333,6 +333,13 @@ TEST(FormText, StringsEscapesAndLongValues) {
   EXPECT_EQ(static_cast<TTestGadget*>(copy.FindComponent("G"))->GetCaption(), g->GetCaption());
 }
 
+TEST(FormText, NamesThatAreNoIdentifiersAreRefused) {
+  // A name with a carriage return would read back as another name.
+  const std::string binary = std::string("TPF0\x0BTTestModule\x03\x0Dod\x00\x00", 21);
+  EXPECT_EQ(Raised([&] { ToText(binary); }),
+            "EReadError: Damaged form data at byte 20: a name that is no identifier");
+}
+
 TEST(FormText, WrittenByHandAndReadTheSameWay) {
   // Hexadecimal numbers, UTF-8 typed in quotes, float suffixes, an empty
   // set and collection, a nil reference, flags in the header.
