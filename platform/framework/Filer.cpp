@@ -1422,8 +1422,11 @@ class TextToBinary {
     if (!IsChar(c)) Expected(std::string("'") + c + "'");
     Next();
   }
-  std::string RequireSymbol() {
-    if (FToken != Token::Symbol) Expected("Identifier");
+  // An identifier; a dotted path only where Path allows one.
+  std::string RequireSymbol(bool path = false) {
+    if (FToken != Token::Symbol || (!path && FSymbol.find('.') != std::string::npos))
+      Expected("Identifier");
+    if (FSymbol.size() > 255) Error("Identifier too long");
     std::string s = FSymbol;
     Next();
     return s;
@@ -1611,7 +1614,7 @@ class TextToBinary {
   }
 
   void Property(int depth) {
-    PutShortString(FOut, AnsiString(RequireSymbol()));
+    PutShortString(FOut, AnsiString(RequireSymbol(true)));
     Require('=');
     Value(depth);
   }
@@ -1722,6 +1725,7 @@ class TextToBinary {
     } else if (IsSymbol("NAN")) {
       PutFloat(std::numeric_limits<double>::quiet_NaN(), '\0');
     } else {
+      if (FSymbol.size() > 255) Error("Identifier too long");
       FOut.push_back(static_cast<char>(vaIdent));
       PutShortString(FOut, AnsiString(FSymbol));
     }
