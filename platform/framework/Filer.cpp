@@ -1677,7 +1677,9 @@ class TextToBinary {
     if (IsChar('(')) {
       Next();
       FOut.push_back(static_cast<char>(vaList));
+      ++FListDepth;
       while (!IsChar(')')) Value(depth + 1);
+      --FListDepth;
       Next();
       FOut.push_back(static_cast<char>(vaNull));
       return;
@@ -1719,6 +1721,8 @@ class TextToBinary {
     } else if (IsSymbol("nil")) {
       FOut.push_back(static_cast<char>(vaNil));
     } else if (IsSymbol("Null")) {
+      // In the binary form the same tag ends a list.
+      if (FListDepth > 0) Error("Null cannot stand in a list");
       FOut.push_back(static_cast<char>(vaNull));
     } else if (IsSymbol("INF")) {
       PutFloat(std::numeric_limits<double>::infinity(), '\0');
@@ -1799,6 +1803,7 @@ class TextToBinary {
   long long FInteger = 0;
   double FFloat = 0;
   char FSuffix = '\0';
+  int FListDepth = 0;
   char FChar = '\0';
 };
 

@@ -553,6 +553,8 @@ TEST(FormRefusals, TextErrorsNameTheirLine) {
             "EParserError: Identifier expected but 'Keep.X' found on line 1");
   EXPECT_EQ(Refusal("object Keep: TTestModule\n  Tag = " + std::string(256, 'a') + "\nend\n"),
             "EParserError: Identifier too long on line 2");
+  EXPECT_EQ(Refusal("object Keep: TTestModule\n  Tag = (1\n Null)\nend\n"),
+            "EParserError: Null cannot stand in a list on line 3");
   EXPECT_EQ(Refusal(std::string(200, '(')),
             "EParserError: 'object' expected but '(' found on line 1");
   std::string deep = "object Keep: TTestModule\n Tag = ";
