@@ -235,6 +235,7 @@ class TTxMti {
     int Type = 0;
     bool Blob = false;
     bool DateTimeText = false;
+    TTxFldLogicalType Logical = txlftDefault;  // of the contract's definition of the id
     int DataSize = 0;
     int Offset = 0;
   };
@@ -242,6 +243,8 @@ class TTxMti {
   void RefreshLayout();
   const TColumn& Column(int FieldNo);
   DBIResult ReadColumn(const TColumn& Col, int Occ, unsigned char* Slot, bool& Found);
+  DBIResult ReadCell(const TColumn& Col, int Occ, unsigned char* Slot, bool& Found);
+  DBIResult ReadRecord(int Count, void* RecBuf, RECProps* Props);
   DBIResult tuxPutRecord(int RecNo, unsigned char* RecBuf);
   double ParseDateTimeText(const char* Text);
   void FreeOrder() noexcept;
