@@ -918,28 +918,90 @@ void TTxMti::FreeOrder() noexcept {
   FFreeSlots.clear();
 }
 
+// A key value read in place, as GetValues gives it; false when it takes the
+// general way (absent occurrences, longs beyond 32 bits, other types).
+bool TTxMti::ReadKeyValue(const TSortKey& Key, int Occ, bool& IsNull, double& Number, std::string& Text) {
+  FLDLEN32 length = 0;
+  const char* value = Ffind32(FFbfr->GetFbfrP(), static_cast<FLDID32>(Key.FldId), Occ, &length);
+  if (!value) {
+    Ferror32 = 0;
+    return false;
+  }
+  IsNull = false;
+  switch (Key.Type) {
+    case FLD_SHORT:
+    case FLD_LONG: {
+      long number = 0;
+      if (Key.Type == FLD_SHORT) {
+        short small = 0;
+        std::memcpy(&small, value, sizeof small);
+        IsNull = small == kNullShort;
+        number = small;
+      } else {
+        std::memcpy(&number, value, sizeof number);
+        IsNull = number == kNullLong;
+      }
+      if (Key.Logical == txlftDate) number += 1;
+      Number = static_cast<double>(number);
+      return true;
+    }
+    case FLD_FLOAT: {
+      float single = 0;
+      std::memcpy(&single, value, sizeof single);
+      IsNull = BadFloat(single) || single == kNullFloat;
+      Number = single;
+      return true;
+    }
+    case FLD_DOUBLE: {
+      std::memcpy(&Number, value, sizeof Number);
+      IsNull = BadDouble(Number) || Number == kNullDouble;
+      if (Number < 0.0 && Key.Logical == txlftTime) Number += 1.0;
+      return true;
+    }
+    case FLD_CHAR:
+      IsNull = value[0] == '\0';
+      Text.assign(value, 1);
+      return true;
+    case FLD_STRING:
+      IsNull = value[0] == '\0';
+      Text.assign(value, strnlen(value, static_cast<std::size_t>(length)));
+      TTxGlobalClient::TranslateString(reinterpret_cast<unsigned char*>(Text.data()), false);
+      return true;
+    default: return false;
+  }
+}
+
 std::string TTxMti::BuildKey(int Occ) {
   std::string key;
+  std::string text;
   for (int i = 0; i < FSortInfo.KeyCount; ++i) {
     const TSortKey& sortKey = FSortInfo.Keys[static_cast<std::size_t>(i)];
     if (sortKey.FldId == 0)
       throw ETxFmlError("Pole " + sortKey.Name + "ma błędny identyfikator <"_ansi + AnsiString(sortKey.FldId) +
                         ">");
     const std::size_t start = key.size();
-    const Variant value = FFbfr->GetValues(sortKey.FldId, Occ);
-    if (VarIsNull(value)) {
+    bool isNull = false;
+    double number = 0;
+    if (!ReadKeyValue(sortKey, Occ, isNull, number, text)) {
+      const Variant value = FFbfr->GetValues(sortKey.FldId, Occ);
+      isNull = VarIsNull(value);
+      if (!isNull && (sortKey.Type == FLD_STRING || sortKey.Type == FLD_CHAR)) {
+        text = value.AsString().str();
+      } else if (!isNull) {
+        number = value.AsDouble();
+      }
+    }
+    if (isNull) {
       key.push_back(kNullMarker);
     } else {
       key.push_back(kValueMarker);
-      const int type = Fldtype32(static_cast<FLDID32>(sortKey.FldId));
-      if (type == FLD_STRING || type == FLD_CHAR) {
-        const AnsiString text = value.AsString();
+      if (sortKey.Type == FLD_STRING || sortKey.Type == FLD_CHAR) {
         unsigned long flags = 0;
         if (sortKey.CaseInsensitive) flags |= NORM_IGNORECASE;
         if (!sortKey.WordSort) flags |= SORT_STRINGSORT;
-        key += CompareStringKeyA(flags, text.data(), text.Length());
+        CompareStringKeyA(flags, text.data(), static_cast<int>(text.size()), key);
       } else {
-        AppendOrderedDouble(key, value.AsDouble());
+        AppendOrderedDouble(key, number);
       }
     }
     if (sortKey.Descending)
@@ -955,6 +1017,11 @@ void TTxMti::FailIndex(const AnsiString& Message) {
 
 void TTxMti::BuildOrder(int Count) {
   FreeOrder();
+  for (int i = 0; i < FSortInfo.KeyCount; ++i) {
+    TSortKey& key = FSortInfo.Keys[static_cast<std::size_t>(i)];
+    key.Type = Fldtype32(static_cast<FLDID32>(key.FldId));
+    key.Logical = tuxGetFldLogicalType(key.FldId);
+  }
   try {
     const auto n = static_cast<std::size_t>(Count);
     FKeys.resize(n);
@@ -963,21 +1030,26 @@ void TTxMti::BuildOrder(int Count) {
       FKeys[static_cast<std::size_t>(occ)] = BuildKey(occ);
       FKeySlot[static_cast<std::size_t>(occ)] = occ;
     }
-    // Sort by the keys' first eight bytes, and by the whole keys only where those tie.
+    // Sort by the keys' first sixteen bytes, and by the whole keys only where those tie.
     struct TEntry {
-      std::uint64_t Prefix;
+      std::uint64_t Head;
+      std::uint64_t Next;
       int Occ;
+    };
+    auto bytesAt = [](const std::string& key, std::size_t from) {
+      std::uint64_t word = 0;
+      for (std::size_t j = from; j < from + 8; ++j)
+        word = (word << 8) | (j < key.size() ? static_cast<unsigned char>(key[j]) : 0U);
+      return word;
     };
     std::vector<TEntry> entries(n);
     for (std::size_t occ = 0; occ < n; ++occ) {
       const std::string& key = FKeys[occ];
-      std::uint64_t prefix = 0;
-      for (std::size_t j = 0; j < 8; ++j)
-        prefix = (prefix << 8) | (j < key.size() ? static_cast<unsigned char>(key[j]) : 0U);
-      entries[occ] = {prefix, static_cast<int>(occ)};
+      entries[occ] = {bytesAt(key, 0), bytesAt(key, 8), static_cast<int>(occ)};
     }
     std::sort(entries.begin(), entries.end(), [this](const TEntry& a, const TEntry& b) {
-      if (a.Prefix != b.Prefix) return a.Prefix < b.Prefix;
+      if (a.Head != b.Head) return a.Head < b.Head;
+      if (a.Next != b.Next) return a.Next < b.Next;
       return FKeys[static_cast<std::size_t>(a.Occ)] < FKeys[static_cast<std::size_t>(b.Occ)];
     });
     FOrder.resize(n + 1);

@@ -222,6 +222,8 @@ class TTxMti {
     bool CaseInsensitive = true;
     bool Descending = false;
     bool WordSort = false;
+    int Type = 0;                              // FML32 type of the id
+    TTxFldLogicalType Logical = txlftDefault;  // of the contract's definition of the id
   };
   struct TSortInfo {
     TTxMti* Owner = nullptr;
@@ -252,6 +254,7 @@ class TTxMti {
   // ---- Sort keys and the kept-up order ----
   // The sort key of one occurrence: the keys' segments, compared as bytes.
   std::string BuildKey(int Occ);
+  bool ReadKeyValue(const TSortKey& Key, int Occ, bool& IsNull, double& Number, std::string& Text);
   bool KeyLess(const std::string& A, const std::string& B) const noexcept { return A < B; }
   // The position (1..count) at which a key belongs among positions 1..count.
   int InsertionPoint(const std::string& Key, int Count) const;
