@@ -1,5 +1,7 @@
 #include "dataset/TxMti.h"
 
+#include "dataset/TxMtiOrder.h"
+
 #include <fml32.h>
 
 #include <algorithm>
@@ -320,16 +322,16 @@ int TTxMti::GetRecordCount() { return tuxGetMaxOccCount(); }
 
 int TTxMti::tuxOccFromRecNo(int RecNo) {
   if (RecNo < 1 || RecNo > GetRecordCount()) throw Exception("Zły numer rekordu %d"_ansi, {RecNo});
-  if (!FOrdered) return RecNo - 1;
-  if (RecNo >= static_cast<int>(FOrder.size())) return -1;  // the buffer grew behind the order
-  return FOrder[static_cast<std::size_t>(RecNo)] - 1;
+  if (!FRows) return RecNo - 1;
+  if (RecNo > FRows->Count()) return -1;  // the buffer grew behind the order
+  return FRows->OccAt(RecNo);
 }
 
 int TTxMti::tuxRecNoFromOcc(long Occ) {
-  if (!FOrdered) return static_cast<int>(Occ + 1);
-  const int count = std::min(GetRecordCount(), static_cast<int>(FPosition.size()));
-  if (Occ < 0 || Occ >= count) return -1;
-  const int position = FPosition[static_cast<std::size_t>(Occ)];
+  if (!FRows) return static_cast<int>(Occ + 1);
+  const int count = GetRecordCount();
+  if (Occ < 0 || Occ >= std::min(count, FRows->Count())) return -1;
+  const int position = FRows->PositionOf(static_cast<int>(Occ));
   return position <= count ? position : -1;
 }
 
@@ -529,7 +531,7 @@ DBIResult TTxMti::GetRecord(DBILockType /*Lock*/, void* RecBuf, RECProps* Props)
 DBIResult TTxMti::ReadRecord(int Count, void* RecBuf, RECProps* Props) {
   if (FCurrentRecord < 1) return DBIERR_BOF;
   if (FCurrentRecord > Count) return DBIERR_EOF;
-  const int occ = !FOrdered ? FCurrentRecord - 1 : tuxOccFromRecNo(FCurrentRecord);
+  const int occ = !FRows ? FCurrentRecord - 1 : tuxOccFromRecNo(FCurrentRecord);
   auto* record = static_cast<unsigned char*>(RecBuf);
   const std::int32_t header = FCurrentRecord;
   std::memcpy(record, &header, sizeof header);
@@ -905,18 +907,9 @@ void TTxMti::MakeIndexInfo(const AnsiString& Expression) {
   }
 }
 
-void TTxMti::FreeOrder() noexcept {
-  FOrdered = false;
-  FOrder.clear();
-  FOrder.shrink_to_fit();
-  FPosition.clear();
-  FPosition.shrink_to_fit();
-  FKeys.clear();
-  FKeys.shrink_to_fit();
-  FKeySlot.clear();
-  FKeySlot.shrink_to_fit();
-  FFreeSlots.clear();
-}
+void TTxMti::FreeOrder() noexcept { FRows.reset(); }
+
+bool TTxMti::OrderMatches(int Count) const noexcept { return FRows && FRows->Count() == Count; }
 
 // A key value read in place, as GetValues gives it; false when it takes the
 // general way (absent occurrences, longs beyond 32 bits, other types).
@@ -1024,12 +1017,8 @@ void TTxMti::BuildOrder(int Count) {
   }
   try {
     const auto n = static_cast<std::size_t>(Count);
-    FKeys.resize(n);
-    FKeySlot.resize(n);
-    for (int occ = 0; occ < Count; ++occ) {
-      FKeys[static_cast<std::size_t>(occ)] = BuildKey(occ);
-      FKeySlot[static_cast<std::size_t>(occ)] = occ;
-    }
+    std::vector<std::string> keys(n);
+    for (int occ = 0; occ < Count; ++occ) keys[static_cast<std::size_t>(occ)] = BuildKey(occ);
     // Sort by the keys' first sixteen bytes, and by the whole keys only where those tie.
     struct TEntry {
       std::uint64_t Head;
@@ -1043,23 +1032,19 @@ void TTxMti::BuildOrder(int Count) {
       return word;
     };
     std::vector<TEntry> entries(n);
-    for (std::size_t occ = 0; occ < n; ++occ) {
-      const std::string& key = FKeys[occ];
-      entries[occ] = {bytesAt(key, 0), bytesAt(key, 8), static_cast<int>(occ)};
-    }
-    std::sort(entries.begin(), entries.end(), [this](const TEntry& a, const TEntry& b) {
+    for (std::size_t occ = 0; occ < n; ++occ)
+      entries[occ] = {bytesAt(keys[occ], 0), bytesAt(keys[occ], 8), static_cast<int>(occ)};
+    std::sort(entries.begin(), entries.end(), [&keys](const TEntry& a, const TEntry& b) {
       if (a.Head != b.Head) return a.Head < b.Head;
       if (a.Next != b.Next) return a.Next < b.Next;
-      return FKeys[static_cast<std::size_t>(a.Occ)] < FKeys[static_cast<std::size_t>(b.Occ)];
+      return keys[static_cast<std::size_t>(a.Occ)] < keys[static_cast<std::size_t>(b.Occ)];
     });
-    FOrder.resize(n + 1);
-    FPosition.resize(n);
-    FOrder[0] = 0;
-    for (std::size_t pos = 0; pos < n; ++pos) {
-      FOrder[pos + 1] = entries[pos].Occ + 1;
-      FPosition[static_cast<std::size_t>(entries[pos].Occ)] = static_cast<int>(pos + 1);
-    }
-    FOrdered = true;
+    std::vector<int> order(n);
+    for (std::size_t pos = 0; pos < n; ++pos) order[pos] = entries[pos].Occ;
+    entries = {};
+    auto rows = std::make_unique<TTxSortedRows>();
+    rows->Build(std::move(keys), order);
+    FRows = std::move(rows);
   } catch (const std::bad_alloc&) {
     FreeOrder();
     throw EOutOfMemory("Brak pamięci na utworzenie indeksu"_ansi);
@@ -1115,48 +1100,20 @@ DBIResult TTxMti::SwitchToOrder(const AnsiString& Expression, bool KeepPosition)
   return DBIERR_NONE;
 }
 
-int TTxMti::InsertionPoint(const std::string& Key, int Count) const {
-  // Positions 1..Count hold occurrences whose keys are in order.
-  int low = 1, high = Count + 1;
-  while (low < high) {
-    const int mid = low + (high - low) / 2;
-    const int occ = FOrder[static_cast<std::size_t>(mid)] - 1;
-    const std::string& other = FKeys[static_cast<std::size_t>(FKeySlot[static_cast<std::size_t>(occ)])];
-    if (other < Key) {
-      low = mid + 1;
-    } else {
-      high = mid;
-    }
-  }
-  return low;
-}
-
 void TTxMti::OrderAfterChange(int Occ) {
-  if (!FOrdered) return;
-  const int count = GetRecordCount();
-  if (!OrderMatches(count)) return UpdateIndex();
+  if (!FRows) return;
+  if (!OrderMatches(GetRecordCount())) return UpdateIndex();
   std::string key;
   try {
     key = BuildKey(Occ);
   } catch (const Exception& e) {
     FailIndex(e.Message);
   }
-  const int from = FPosition[static_cast<std::size_t>(Occ)];
-  std::string& stored = FKeys[static_cast<std::size_t>(FKeySlot[static_cast<std::size_t>(Occ)])];
-  stored = std::move(key);
-  // Take the entry out, find where the key belongs among the others, put it back.
-  int* order = FOrder.data();
-  int* position = FPosition.data();
-  std::memmove(order + from, order + from + 1, static_cast<std::size_t>(count - from) * sizeof(int));
-  const int to = InsertionPoint(stored, count - 1);
-  std::memmove(order + to + 1, order + to, static_cast<std::size_t>(count - 1 - to + 1) * sizeof(int));
-  order[to] = Occ + 1;
-  const int low = std::min(from, to), high = std::max(from, to);
-  for (int pos = low; pos <= high; ++pos) position[order[pos] - 1] = pos;
+  FRows->Change(Occ, std::move(key));
 }
 
 void TTxMti::OrderAfterAppend(int Occ) {
-  if (!FOrdered) return;
+  if (!FRows) return;
   const int count = GetRecordCount();  // the appended record included
   if (!OrderMatches(count - 1) || Occ != count - 1) return UpdateIndex();
   std::string key;
@@ -1165,46 +1122,13 @@ void TTxMti::OrderAfterAppend(int Occ) {
   } catch (const Exception& e) {
     FailIndex(e.Message);
   }
-  int slot;
-  if (!FFreeSlots.empty()) {
-    slot = FFreeSlots.back();
-    FFreeSlots.pop_back();
-    FKeys[static_cast<std::size_t>(slot)] = std::move(key);
-  } else {
-    slot = static_cast<int>(FKeys.size());
-    FKeys.push_back(std::move(key));
-  }
-  FKeySlot.push_back(slot);
-  const int to = InsertionPoint(FKeys[static_cast<std::size_t>(slot)], count - 1);
-  FOrder.insert(FOrder.begin() + to, Occ + 1);
-  FPosition.push_back(0);
-  for (int pos = to; pos <= count; ++pos) FPosition[static_cast<std::size_t>(FOrder[static_cast<std::size_t>(pos)] - 1)] = pos;
+  FRows->Append(std::move(key));
 }
 
 void TTxMti::OrderAfterDelete(int Occ) {
-  if (!FOrdered) return;
-  const int count = GetRecordCount();  // the deleted record excluded
-  if (!OrderMatches(count + 1)) return UpdateIndex();
-  const int from = FPosition[static_cast<std::size_t>(Occ)];
-  // Positions above the deleted one move down; occurrences above it too.
-  int* order = FOrder.data();
-  const int deleted = Occ + 1;
-  for (int pos = 1; pos < from; ++pos) order[pos] -= order[pos] > deleted ? 1 : 0;
-  for (int pos = from; pos <= count; ++pos) {
-    const int next = order[pos + 1];
-    order[pos] = next - (next > deleted ? 1 : 0);
-  }
-  FOrder.pop_back();
-  int* position = FPosition.data();
-  for (int occ = 0; occ < Occ; ++occ) position[occ] -= position[occ] > from ? 1 : 0;
-  for (int occ = Occ; occ < count; ++occ) {
-    const int next = position[occ + 1];
-    position[occ] = next - (next > from ? 1 : 0);
-  }
-  FPosition.pop_back();
-  FFreeSlots.push_back(FKeySlot[static_cast<std::size_t>(Occ)]);
-  FKeys[static_cast<std::size_t>(FKeySlot[static_cast<std::size_t>(Occ)])].clear();
-  FKeySlot.erase(FKeySlot.begin() + Occ);
+  if (!FRows) return;
+  if (!OrderMatches(GetRecordCount() + 1)) return UpdateIndex();  // the deleted record counted
+  FRows->Erase(Occ);
 }
 
 // ---- The comparison of two records -----------------------------------------------------------

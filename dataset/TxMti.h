@@ -91,6 +91,8 @@ using TTxRecordFilter = TClosure<short(void* RecBuf, int RecNo)>;
 
 // ---- The engine -----------------------------------------------------------------
 
+class TTxSortedRows;
+
 class TTxMti {
  public:
   TTxMti();
@@ -255,9 +257,6 @@ class TTxMti {
   // The sort key of one occurrence: the keys' segments, compared as bytes.
   std::string BuildKey(int Occ);
   bool ReadKeyValue(const TSortKey& Key, int Occ, bool& IsNull, double& Number, std::string& Text);
-  bool KeyLess(const std::string& A, const std::string& B) const noexcept { return A < B; }
-  // The position (1..count) at which a key belongs among positions 1..count.
-  int InsertionPoint(const std::string& Key, int Count) const;
   void BuildOrder(int Count);
   // Keep the order after a change of occurrence Occ, the append of
   // occurrence Occ, or the delete of occurrence Occ (counts as before the
@@ -265,20 +264,14 @@ class TTxMti {
   void OrderAfterChange(int Occ);
   void OrderAfterAppend(int Occ);
   void OrderAfterDelete(int Occ);
-  bool OrderMatches(int Count) const noexcept { return FOrdered && static_cast<int>(FOrder.size()) == Count + 1; }
+  bool OrderMatches(int Count) const noexcept;
   // MakeIndex's failure path: natural order and "Błąd: " + message.
   [[noreturn]] void FailIndex(const AnsiString& Message);
 
   AnsiString FIndexExpr;
   TSortInfo FSortInfo;
-  // Position -> occurrence + 1 (entry 0 unused), occurrence -> position.
-  bool FOrdered = false;
-  std::vector<int> FOrder;
-  std::vector<int> FPosition;
-  // Sort keys by slot, and the slot of each occurrence.
-  std::vector<std::string> FKeys;
-  std::vector<int> FKeySlot;
-  std::vector<int> FFreeSlots;
+  // The current sort order with each row's key; none in natural order.
+  std::unique_ptr<TTxSortedRows> FRows;
   int FCurrentRecord = 0;
   TTxRecordFilter FFilter;
   int FFilterActive = 0;

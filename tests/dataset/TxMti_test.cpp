@@ -2,6 +2,7 @@
 // date-time texts, sort orders, the filter and bookmarks, and a model check
 // of the order kept up across posts, appends and deletes.
 #include "dataset/TxMti.h"
+#include "dataset/TxMtiOrder.h"
 
 #include <fml32.h>
 #include <gtest/gtest.h>
@@ -571,6 +572,50 @@ TEST_F(Engine, KeptUpOrderEqualsAFreshSort) {
       fresh.Open();
       fresh.MakeIndex(expression);
       ASSERT_EQ(keysInOrder(mti), keysInOrder(fresh)) << "step " << step;
+    }
+  }
+}
+
+// The order structure alone, long enough for its blocks to split, empty out
+// and be renumbered: positions and occurrences must stay each other's
+// inverse and the keys in order.
+TEST(SortedRows, StaysSortedAndInvertibleThroughSplitsAndRenumbering) {
+  std::mt19937 random(7);
+  auto key = [&] { return std::string(1, static_cast<char>('a' + random() % 20)) + std::to_string(random() % 50); };
+  std::vector<std::string> keys;
+  for (int i = 0; i < 1500; ++i) keys.push_back(key());
+  std::vector<int> order(keys.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  std::sort(order.begin(), order.end(), [&](int a, int b) { return keys[static_cast<std::size_t>(a)] < keys[static_cast<std::size_t>(b)]; });
+  TTxSortedRows rows;
+  rows.Build(keys, order);
+  for (int step = 0; step < 20000; ++step) {
+    const int n = static_cast<int>(keys.size());
+    const unsigned what = random() % 10;
+    if (what < 3 && n > 0) {
+      const int occ = static_cast<int>(random() % static_cast<unsigned>(n));
+      keys[static_cast<std::size_t>(occ)] = key();
+      rows.Change(occ, keys[static_cast<std::size_t>(occ)]);
+    } else if (what < 6 && n > 0) {
+      const int occ = static_cast<int>(random() % static_cast<unsigned>(n));
+      keys.erase(keys.begin() + occ);
+      rows.Erase(occ);
+    } else if (what < 9 || n == 0) {
+      keys.push_back(step % 3 ? key() : std::string("zz"));  // runs of equal keys at the end
+      rows.Append(keys.back());
+    }
+    if (step % 997 == 0 || step == 19999) {
+      ASSERT_EQ(rows.Count(), static_cast<int>(keys.size()));
+      std::vector<bool> seen(keys.size());
+      for (int pos = 1; pos <= rows.Count(); ++pos) {
+        const int occ = rows.OccAt(pos);
+        ASSERT_TRUE(occ >= 0 && occ < rows.Count() && !seen[static_cast<std::size_t>(occ)]) << step;
+        seen[static_cast<std::size_t>(occ)] = true;
+        ASSERT_EQ(rows.PositionOf(occ), pos) << step;
+        if (pos > 1) {
+          ASSERT_LE(keys[static_cast<std::size_t>(rows.OccAt(pos - 1))], keys[static_cast<std::size_t>(occ)]) << step;
+        }
+      }
     }
   }
 }
