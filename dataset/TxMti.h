@@ -202,9 +202,10 @@ class TTxMti {
   DBIResult tuxSetFbfrFld(unsigned long FldId, int Occ, const void* Data, int Length);
   DBIResult tuxDelFbfrFld(unsigned long FldId, int Occ);
   void MakeIndexInfo(const AnsiString& Expression);
-  // The comparison of two record numbers under the current keys, reading the
-  // buffer afresh; called with a null first argument it makes the engine
-  // Second points at the one that later calls compare for. One thread only.
+  // Compares two record numbers (pointers to int) under the current keys,
+  // reading the buffer afresh: -1, 0 or 1. A call with a null First names the
+  // engine (Second) whose records later calls compare; the engine named is
+  // process-wide, so one thread at a time.
   static int index_compare(const void* First, const void* Second);
 
   // The BLOB texts of open BLOBs; a handle h names entry h-1.

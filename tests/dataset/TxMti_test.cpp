@@ -396,6 +396,13 @@ TEST_F(Engine, IndexExpressionsSortByKeysAndFlags) {
   Table({{"beta", 1}, {"Alfa", 5}, {"alfa", 7}, {"łoś", 2}, {"lis", 3}, {nullptr, 4}, {"beta", 9}});
   mti.MakeIndex(" name , \\amount");
   EXPECT_EQ(Ids(), (std::vector<int>{6, 3, 2, 7, 1, 5, 4}));  // Null first; Polish ł after l
+  TTxMti::index_compare(nullptr, &mti);
+  for (int r = 1; r < 7; ++r) {
+    const int next = r + 1;
+    EXPECT_EQ(TTxMti::index_compare(&r, &next), -1) << r;
+    EXPECT_EQ(TTxMti::index_compare(&next, &r), 1) << r;
+    EXPECT_EQ(TTxMti::index_compare(&r, &r), 0) << r;
+  }
   mti.MakeIndex("\\NAME");
   std::vector<int> ids = Ids();
   EXPECT_EQ(ids.back(), 6);  // Null last when descending
@@ -420,6 +427,9 @@ TEST_F(Engine, IndexExpressionErrorsLeaveNaturalOrder) {
       {"\\^%#name", "Zły znak specjalny (#) dla sortowania pola"_ansi},
       {"name,nosuch", "Nie ma pola NOSUCH"},
       {"note", "Pole NOTE typu BLOB niedopuszczalne w indeksie"},
+      {"id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,"
+       "id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id",
+       "Za dużo pól w wyrażeniu indeksu (najwyżej 50)"_ansi},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(MessageOf([&] { mti.MakeIndex(c.expression); }), c.message) << c.expression;
