@@ -40,6 +40,7 @@ class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
     TTxGlobalClient::SetTranslateType(txttWindows);
+    SetCollationLocale("pl_PL");
     buffer.Contract = &contract;
   }
   TTxFbfrFldDef* Declare(FLDID32 id, const char* name, int maxSize = 0,
