@@ -122,12 +122,14 @@ void TTxMti::SetTxFbfr(TTxFbfr* Fbfr) {
   CheckCursorClosed();
   if (!FIndexExpr.IsEmpty()) MakeIndex(AnsiString());
   FFbfr = Fbfr;
+  FFieldCount = 0;  // the columns of the old buffer's contract are gone until Open maps the new ones
   FLayoutStale = true;
 }
 
 void TTxMti::SetTxFldGroup(int Group) {
   CheckCursorClosed();
   FFldGroup = Group;
+  FFieldCount = 0;
   FLayoutStale = true;
 }
 

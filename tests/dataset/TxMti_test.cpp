@@ -443,6 +443,14 @@ TEST_F(Engine, IndexExpressionErrorsLeaveNaturalOrder) {
   // A failed parse leaves nothing behind for the next rebuild.
   mti.UpdateIndex();
   EXPECT_EQ(Ids(), (std::vector<int>{2, 1}));
+  // A key read that fails drops the order and names the cause.
+  contract.FindFldDefByName("AMOUNT")->SetTxFldId(static_cast<long>(kAmount));
+  buffer.DeleteOcc(kAmount, 1);
+  const AnsiString failure = MessageOf([&] { mti.MakeIndex("amount"); });
+  EXPECT_EQ(failure.Pos("Błąd: Błąd FML #4: Pole <"_ansi + AnsiString(static_cast<unsigned long>(kAmount)) + "> - "), 1)
+      << failure.c_str();
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(mti.GetIndexExpr(), "name");
 }
 
 TEST_F(Engine, BookmarksFollowRecordsAcrossOrders) {
