@@ -6,9 +6,10 @@
 // the occurrence that the order puts at position r. Operations follow the
 // framework database engine's cursor calls: they return a DBIResult (0 or a
 // DBIERR_* code), fill caller-supplied record buffers and report CURProps
-// and RECProps. Misuse and limits raise the framework's Exception; values
-// are read and written through TTxFbfr::GetValues/SetValues/AppendOcc, whose
-// exceptions pass through unchanged.
+// and RECProps. Misuse and limits raise the framework's Exception. Values
+// are written through TTxFbfr::SetValues/AppendOcc, whose exceptions pass
+// through unchanged, and read as TTxFbfr::GetValues delivers them (null
+// values, logical types, code page), straight from the FML32 buffer.
 //
 // Record buffer: a 4-byte header (the record number the record was read at)
 // followed by one slot per column, unpadded: a null indicator byte (1 =
@@ -16,13 +17,13 @@
 // double, also for date-time strings; MaxSize+1 bytes of NUL-padded text; a
 // 4-byte BLOB handle for memo and binary columns).
 //
-// Sort orders keep the record numbers of the rows in position order plus the
-// inverse (occurrence -> position) and a cache of each row's sort key,
-// built once per MakeIndex: a key is read once per record and texts compare
-// as collation keys. A post, append or delete made through the engine moves
-// the one row concerned instead of sorting again; rows that compare equal on
-// every key keep no promised order. Changes made to the buffer behind the
-// engine's back are seen after the next UpdateIndex or MakeIndex.
+// A sort order keeps each row's sort key, read once per record when the
+// order is built (texts as collation keys, compared as bytes), and the rows
+// in position order (TTxSortedRows): position -> occurrence and back cost
+// O(log n). A post, append or delete made through the engine moves the one
+// row concerned instead of sorting again; rows that compare equal on every
+// key keep no promised order. Changes made to the buffer behind the engine's
+// back are seen after the next UpdateIndex or MakeIndex.
 #pragma once
 
 #include <array>
@@ -260,8 +261,8 @@ class TTxMti {
   bool ReadKeyValue(const TSortKey& Key, int Occ, bool& IsNull, double& Number, std::string& Text);
   void BuildOrder(int Count);
   // Keep the order after a change of occurrence Occ, the append of
-  // occurrence Occ, or the delete of occurrence Occ (counts as before the
-  // change); a full rebuild when the order does not match the buffer.
+  // occurrence Occ, or the delete of occurrence Occ; the whole order is
+  // built again when its row count does not match the buffer's.
   void OrderAfterChange(int Occ);
   void OrderAfterAppend(int Occ);
   void OrderAfterDelete(int Occ);
