@@ -171,13 +171,14 @@ inline constexpr const char* SRecordNotFound = "Record not found";
 inline constexpr const char* SFieldAccessError = "Cannot access field '%s' as type %s";
 inline constexpr const char* SFieldTypeMismatch = "Type mismatch for field '%s', expecting: %s actual: %s";
 inline constexpr const char* SFieldSizeMismatch = "Size mismatch for field '%s', expecting: %d actual: %d";
-inline constexpr const char* SFieldRangeError = "%s is not a valid value for field '%s'. The allowed range is %s to %s";
+inline constexpr const char* SFieldRangeError = "%g is not a valid value for field '%s'. The allowed range is %g to %g";
+inline constexpr const char* SInvalidTimeStamp = "'%d.%d' is not a valid timestamp";
 inline constexpr const char* SInvalidIntegerValue = "'%s' is not a valid integer value for field '%s'";
 inline constexpr const char* SInvalidFloatValue = "'%s' is not a valid floating point value for field '%s'";
 inline constexpr const char* SDataSetMissing = "Field '%s' has no dataset";
 inline constexpr const char* SDuplicateFieldName = "Duplicate field name '%s'";
 inline constexpr const char* SFieldNameMissing = "Field name missing";
-inline constexpr const char* SCircularDataLink = "Circular datalinks are not allowed";
+inline constexpr const char* SUnknownFieldType = "Field '%s' is of an unknown type";
 inline constexpr const char* SNotABlobField = "Field '%s' is not a blob field";
 inline constexpr const char* SFieldIndexError = "Field index out of range";
 }  // namespace DbConsts
@@ -364,7 +365,7 @@ class TField : public TComponent {
   bool CanModify() const;
 
   // ---- Values (see the class comment) ----
-  bool IsNull() const;
+  bool IsNull() const { return GetIsNull(); }
   Variant Value() const { return GetAsVariant(); }
   void SetValue(const Variant& V) { SetAsVariant(V); }
   Variant AsVariant() const { return GetAsVariant(); }
@@ -396,7 +397,8 @@ class TField : public TComponent {
   void SetData(void* Buffer, bool NativeFormat = true);
   // Runs OnValidate with Buffer as the value the field reads meanwhile. The
   // data set calls it before storing a new value; a handler that raises
-  // stops the change.
+  // stops the change. Buffer is the one SetData passed on (in the form it
+  // was given) or any other buffer in native form.
   void Validate(void* Buffer);
   // Runs OnChange. The data set calls it after a value changed.
   virtual void Change();
@@ -411,6 +413,7 @@ class TField : public TComponent {
  protected:
   void SetDataType(TFieldType Value) noexcept { FDataType = Value; }
   virtual int GetDataSize() const { return 0; }
+  virtual bool GetIsNull() const;
   virtual Variant GetAsVariant() const;
   virtual void SetAsVariant(const Variant& Value);
   // The non-null value for SetAsVariant; the base raises the access error.
@@ -451,7 +454,10 @@ class TField : public TComponent {
   bool FRequired = false;
   bool FVisible = true;
   bool FValidating = false;
-  void* FValueBuffer = nullptr;  // the value OnValidate sees
+  bool FValueNative = true;        // the form FValueBuffer holds
+  void* FValueBuffer = nullptr;    // the value OnValidate sees
+  void* FSetBuffer = nullptr;      // the buffer SetData is storing
+  bool FSetNative = true;
 };
 
 // Text of up to Size() characters (ftString), NUL-terminated in the record
@@ -482,18 +488,12 @@ class TStringField : public TField {
 class TNumericField : public TField {
  public:
   explicit TNumericField(TComponent* AOwner) : TField(AOwner) {}
-  // Format pattern of FormatFloat for the displayed text; empty: plain.
-  const AnsiString& DisplayFormat() const noexcept { return FDisplayFormat; }
-  void SetDisplayFormat(const AnsiString& Value) { FDisplayFormat = Value; }
-
- private:
-  AnsiString FDisplayFormat;
 };
 
 // A 32-bit integer (ftInteger). MinValue/MaxValue, when either is non-zero,
 // limit the values accepted; outside them (or outside the type's own range)
-// EDatabaseError "%d is not a valid value for field '%s'. The allowed range
-// is %d to %d".
+// EDatabaseError "%g is not a valid value for field '%s'. The allowed range
+// is %g to %g".
 class TIntegerField : public TNumericField {
  public:
   explicit TIntegerField(TComponent* AOwner);
@@ -513,14 +513,13 @@ class TIntegerField : public TNumericField {
   void SetAsIntegerValue(int Value) override;
   double GetAsFloat() const override;
   void SetAsFloatValue(double Value) override;
-  AnsiString GetText(bool DisplayText) const override;
   // Reads the stored value; false when empty.
   virtual bool GetValue(int& Value) const;
   // Stores a value already range-checked.
   virtual void PutValue(int Value);
 
  private:
-  void CheckRange(long long Value) const;
+  void CheckRange(double Value) const;
   int FMinRange;
   int FMaxRange;
   int FMinValue = 0;
@@ -564,6 +563,7 @@ class TFloatField : public TNumericField {
   AnsiString GetText(bool DisplayText) const override;
 
  private:
+  bool GetValue(double& Value) const;
   double FMinValue = 0.0;
   double FMaxValue = 0.0;
   int FPrecision = 15;
@@ -595,6 +595,7 @@ class TDateTimeField : public TField {
   int GetDefaultWidth() const override { return 18; }
 
  private:
+  bool GetValue(TDateTime& Value) const;
   AnsiString FDisplayFormat;
 };
 
@@ -635,6 +636,7 @@ class TBlobField : public TField {
   AnsiString GetAsString() const override;
   void SetAsStringValue(const AnsiString& Value) override;
   AnsiString GetText(bool DisplayText) const override;
+  bool GetIsNull() const override;
 
  private:
   bool FModified = false;
@@ -984,6 +986,7 @@ class TDataSet : public TComponent {
  private:
   friend class TField;
   friend class TFields;
+  friend class TFieldDef;
   friend class TFieldDefs;
   friend class TDataSource;
   friend class TDataLink;
@@ -1047,8 +1050,7 @@ class TDataSource : public TComponent {
 
   TDataSet* DataSet() const noexcept { return FDataSet; }
   // Leaves the previous data set and joins Value (nullptr: none); the links
-  // hear the state change. EDatabaseError "Circular datalinks are not
-  // allowed" when Value is a data set fed by this source.
+  // hear the state change.
   void SetDataSet(TDataSet* Value);
   bool Enabled() const noexcept { return FEnabled; }
   void SetEnabled(bool Value);
@@ -1059,10 +1061,7 @@ class TDataSource : public TComponent {
   TDataSetState State() const noexcept { return FState; }
   // Edit on the data set when AutoEdit and in the browse state.
   void Edit();
-  bool IsLinkedTo(TDataSet* DataSet) const;
   int DataLinkCount() const noexcept { return static_cast<int>(FDataLinks.size()); }
-
-  void Notification(TComponent* AComponent, TOperation Operation) override;
 
   TNotifyEvent OnStateChange;
   TDataChangeEvent OnDataChange;  // Field is set for a field change, else nullptr
