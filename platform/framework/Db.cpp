@@ -136,7 +136,8 @@ void TFieldDef::SetPrecision(int Value) {
 }
 
 TField* TFieldDef::CreateField(TComponent* Owner) {
-  TDataSet* dataSet = static_cast<TFieldDefs*>(Collection())->DataSet();
+  const auto* defs = dynamic_cast<const TFieldDefs*>(Collection());
+  TDataSet* dataSet = defs ? defs->DataSet() : nullptr;
   TFieldClass fieldClass = dataSet ? dataSet->GetFieldClass(FDataType) : nullptr;
   if (!fieldClass) DatabaseErrorFmt(SUnknownFieldType, {FName}, dataSet);
   std::unique_ptr<TField> field(fieldClass(Owner));

@@ -107,7 +107,8 @@ class TMemDataSet : public TDataSet {
       FSlotOffsets.push_back(FRecordSize);
       FRecordSize += 1 + SlotDataSize(column);
     }
-    FBlobCacheOffset = FRecordSize + CalcFieldsSize();
+    constexpr int pointerAlign = alignof(std::string*);
+    FBlobCacheOffset = (FRecordSize + CalcFieldsSize() + pointerAlign - 1) / pointerAlign * pointerAlign;
     FInfoOffset = FBlobCacheOffset + BlobFieldCount() * static_cast<int>(sizeof(std::string*));
     FBufferSize = FInfoOffset + static_cast<int>(sizeof(int)) + 1;
     FCurrent = -1;
