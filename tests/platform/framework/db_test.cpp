@@ -431,6 +431,43 @@ TEST_F(DataSetTest, FieldsConvertTheirValuesAndRefuseWhatTheyCannotHold) {
   small.SetDataSet(nullptr);
 }
 
+TEST_F(DataSetTest, FieldListsAndDefinitionsRefuseBadShapes) {
+  TIntegerField loose(nullptr);
+  loose.SetFieldName("LOOSE");
+  EXPECT_EQ(Raised([&] { loose.AsInteger(); }), "EDatabaseError: Field 'LOOSE' has no dataset");
+  TIntegerField unnamed(nullptr);
+  EXPECT_EQ(Raised([&] { unnamed.SetDataSet(Ds); }), "EDatabaseError: People: Field name missing");
+  loose.SetDataSet(Ds);
+  TIntegerField twin(nullptr);
+  twin.SetFieldName("loose");
+  EXPECT_EQ(Raised([&] { twin.SetDataSet(Ds); }), "EDatabaseError: People: Duplicate field name 'loose'");
+  EXPECT_EQ(Raised([&] { Ds->Fields()->Fields(1); }), "EDatabaseError: People: Field index out of range");
+  loose.SetDataSet(nullptr);
+
+  auto* name = new TStringField(&Owner);  // NAME is 20 characters wide
+  name->SetFieldName("NAME");
+  name->SetSize(10);
+  name->SetDataSet(Ds);
+  EXPECT_EQ(Raised([&] { Ds->Open(); }),
+            "EDatabaseError: People: Size mismatch for field 'NAME', expecting: 10 actual: 20");
+  delete name;
+  TFieldDef* word = Ds->FieldDefs()->Add("W", ftWord);
+  EXPECT_EQ(Raised([&] { word->CreateField(&Owner); }),
+            "EDatabaseError: People: Field 'W' is of an unknown type");
+  EXPECT_EQ(Raised([&] { Ds->FieldDefs()->Add("w", ftInteger); }),
+            "EDatabaseError: Duplicate name 'w' in People");
+
+  TMemDataSet numbers(&Owner, {{"X", ftFloat}});
+  numbers.Open();
+  numbers.Append();
+  numbers.FieldByName("X")->SetAsFloat(3e10);
+  EXPECT_EQ(Raised([&] { numbers.FieldByName("X")->AsInteger(); }), "ERangeError: Range check error");
+  TIME time = 0;
+  EXPECT_EQ(Raised([&] { DbiTimeEncode(24, 0, 0, &time); }), "EConvertError: Invalid argument to time encode");
+  EXPECT_EQ(Raised([&] { NativeToDateTime(ftTime, TDateTimeRec{MSecsPerDay}); }),
+            "EConvertError: '693594.86400000' is not a valid timestamp");
+}
+
 TEST_F(DataSetTest, DatesTravelInTheNativeEncodingsAndReadBackAsDateTimes) {
   DBIDATE date = 0;
   TIME time = 0;
