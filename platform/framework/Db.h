@@ -739,8 +739,12 @@ class TDataSet : public TComponent {
   void UpdateRecord();
   bool Modified() const noexcept { return FModified; }
   bool CanModify() { return GetCanModify(); }
-  // Appends / inserts a record with Values (one per field, in order; null
-  // or missing values leave a field empty) and posts it.
+  // Adds a record with Values (one per field, in order; Null clears a
+  // field, an empty variant or a missing value leaves it as OnNewRecord
+  // made it) in one step: BeforeInsert, BeforeScroll, OnNewRecord,
+  // AfterInsert, the values, BeforePost, InternalAddRecord, AfterPost,
+  // AfterScroll, with the controls told once at the end. The new record
+  // becomes the active one; on a failure the records stay as they were.
   void AppendRecord(std::initializer_list<Variant> Values);
   void InsertRecord(std::initializer_list<Variant> Values);
   void ClearFields();
@@ -1022,6 +1026,7 @@ class TDataSet : public TComponent {
   bool RecordMatches(const std::vector<TField*>& Fields, const Variant& KeyValues,
                      TLocateOptions Options) const;
   void SetRecordValues(std::initializer_list<Variant> Values);
+  void AddRecord(std::initializer_list<Variant> Values, bool Append);
   void FireEvent(const TDataSetNotifyEvent& Event) {
     if (Event) Event(this);
   }

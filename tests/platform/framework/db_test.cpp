@@ -305,8 +305,20 @@ TEST_F(DataSetTest, InsertPutsTheNewRecordBeforeTheActiveOneAndAppendAtTheEnd) {
   EXPECT_EQ(both.GetElement(0), Variant(10));
   EXPECT_EQ(both.GetElement(1), Variant("Koniec"));
 
+  // AppendRecord and InsertRecord add and post in one step.
+  Log.Watch(*Ds);
+  Link.Take();
   Ds->AppendRecord({11, "Ostatni", Null()});
-  EXPECT_EQ(Column(1), "Adam,Ewa,Nowy,magazyn,Magazyn Główny,Zofia,Koniec,Ostatni"_ansi.str());
+  EXPECT_EQ(Log.Take(), "BeforeInsert BeforeScroll OnNewRecord AfterInsert BeforePost AfterPost AfterScroll");
+  EXPECT_EQ(Link.Take(), "Changed");
+  EXPECT_EQ(Window(), "4 5 10 [11]");
+  Ds->First();
+  Ds->InsertRecord({0, "Pierwszy"});
+  EXPECT_EQ(Window(), "[0] 1 2 9");
+  EXPECT_EQ(Column(1), "Pierwszy,Adam,Ewa,Nowy,magazyn,Magazyn Główny,Zofia,Koniec,Ostatni"_ansi.str());
+  EXPECT_EQ(Raised([&] { Ds->AppendRecord({12, Null()}); }), "EDatabaseError: Field 'NAME' must have a value");
+  EXPECT_EQ(Ds->State(), dsBrowse);
+  EXPECT_EQ(Window(), "[0] 1 2 9");
 }
 
 TEST_F(DataSetTest, CancelRestoresTheRecordAndAnUntouchedNewRecordIsDropped) {
