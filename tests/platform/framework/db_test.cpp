@@ -427,6 +427,10 @@ TEST_F(DataSetTest, FieldsConvertTheirValuesAndRefuseWhatTheyCannotHold) {
   EXPECT_EQ(id->AsInteger(), 0);
   amount->SetValue(Variant("2.25"));
   EXPECT_EQ(amount->AsFloat(), 2.25);
+  static_cast<TFloatField*>(amount)->SetMaxValue(5);
+  EXPECT_EQ(Raised([&] { amount->SetAsFloat(5.5); }),
+            "EDatabaseError: 5.5 is not a valid value for field 'AMOUNT'. The allowed range is 0 to 5");
+  EXPECT_EQ(Raised([&] { name->SetFieldName("amount"); }), "EDatabaseError: People: Cannot perform this operation on an open dataset");
 
   TSmallintField small(nullptr);
   small.SetFieldName("QTY");
@@ -453,7 +457,11 @@ TEST_F(DataSetTest, FieldListsAndDefinitionsRefuseBadShapes) {
   TIntegerField twin(nullptr);
   twin.SetFieldName("loose");
   EXPECT_EQ(Raised([&] { twin.SetDataSet(Ds); }), "EDatabaseError: People: Duplicate field name 'loose'");
-  EXPECT_EQ(Raised([&] { Ds->Fields()->Fields(1); }), "EDatabaseError: People: Field index out of range");
+  twin.SetFieldName("TWIN");
+  twin.SetDataSet(Ds);
+  EXPECT_EQ(Raised([&] { twin.SetFieldName("Loose"); }), "EDatabaseError: People: Duplicate field name 'Loose'");
+  EXPECT_EQ(Raised([&] { Ds->Fields()->Fields(2); }), "EDatabaseError: People: Field index out of range");
+  twin.SetDataSet(nullptr);
   loose.SetDataSet(nullptr);
 
   auto* name = new TStringField(&Owner);  // NAME is 20 characters wide
