@@ -7,11 +7,13 @@
 # TUXDIR holds the installation's include/ (atmi.h, fml32.h) and lib/. The
 # library, txcall, the portable test programs (those that need nothing but
 # <fml32.h> and <atmi.h>) and the package consumer are built with warnings as
-# errors; then the tests run and the number of passed test cases is printed.
+# errors; then the tests run, txcall shows its help (it needs a domain for
+# more), and the number of passed test cases is printed.
 #
 # Environment:
-#   TXLIB_TUX_LIBS  the client libraries under TUXDIR/lib, in link order
-#                   (default: the build's own list); e.g. "atmiclt;atmi;ubf;nstd"
+#   TXLIB_TUX_LIBS  the client libraries under TUXDIR/lib, in link order, e.g.
+#                   "atmiclt;atmi;ubf;nstd" (default: the build directory's
+#                   setting, at first "wsc;buft;gpnet;fml32;fml;engine")
 #   JOBS            parallel build jobs (default: the number of processors)
 #
 # Exit status: 0 when every case passed, 1 when some failed, 2 when the
@@ -19,7 +21,7 @@
 set -uo pipefail
 
 if [ $# -lt 1 ] || [ $# -gt 2 ] || [ "$1" = "-h" ] || [ "$1" = "--help" ]; then
-  sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 tuxdir=$(cd "$1" 2>/dev/null && pwd) || { echo "vendor-check: no directory $1" >&2; exit 2; }
@@ -119,6 +121,15 @@ while IFS= read -r program; do
   done < <("$binary" --gtest_list_tests | awk '/^[^ ]/ { suite = $1 } /^  / { print suite $1 }')
   echo "   $program crashed; its cases ran one by one ($crashed of them crashed too)"
 done < <(sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([A-Za-z0-9_]+) .*/\1/p' "$results/ctest.txt")
+
+# txcall needs a domain to call; without one it can only show that it was
+# linked and starts.
+total=$((total + 1))
+if "$build_dir/tools/txcall" -h >"$results/txcall.txt" 2>&1; then
+  passed=$((passed + 1))
+else
+  failed_cases+=("txcall: txcall -h did not run")
+fi
 
 if ((${#failed_cases[@]})); then
   echo "Failed:"

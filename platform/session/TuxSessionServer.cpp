@@ -143,11 +143,12 @@ void CopyIdentifier(char (&field)[MAXTIDENT + 2], const AnsiString& value) {
 HRESULT MakeTpInit(const TSettings& settings, TTpBuffer& buffer) {
   const AnsiString data(settings.Data);
   const long dataLength = data.Length();
-  // The application data goes from the data member on; the block must hold
-  // it whatever size the engine chose to give (some ignore the one asked for).
+  // The application data goes from the data member on. The block must hold
+  // it, whatever size the engine gave: some give every TPINIT its fixed size
+  // (and their TPINITNEED asks for no more).
   const long needed = std::max(static_cast<long>(sizeof(TPINIT)),
                                static_cast<long>(offsetof(TPINIT, data)) + dataLength);
-  buffer = AllocateBuffer("TPINIT", std::max(needed, static_cast<long>(TPINITNEED(dataLength))));
+  buffer = AllocateBuffer("TPINIT", static_cast<long>(TPINITNEED(dataLength)));
   if (!buffer) return AtmiFailure("tpalloc");
   const long allocated = tptypes(buffer.get(), nullptr, nullptr);
   if (allocated < needed) {
