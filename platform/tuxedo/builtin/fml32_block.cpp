@@ -853,6 +853,19 @@ void InitBlock(unsigned char* memory, std::uint32_t size) noexcept {
   std::memcpy(memory, &header, sizeof header);
 }
 
+bool EmbeddedRecords(const unsigned char* image, std::uint32_t length, std::vector<std::uint32_t>& records) {
+  records.clear();
+  const BlockHeader header = LoadHeader(image);
+  if (header.magic != kMagic || header.size != length || !HeaderFieldsSane(header)) return false;
+  std::vector<std::uint32_t> embedded;
+  if (!WalkImage(image, image, header, embedded, [&records](FLDID32, std::uint32_t at) { records.push_back(at); })) {
+    return false;
+  }
+  std::stable_sort(records.begin(), records.end(),
+                   [image](std::uint32_t a, std::uint32_t b) { return Load32(image + a) < Load32(image + b); });
+  return true;
+}
+
 void SealEmbedded(unsigned char* image, std::uint32_t length) noexcept {
   BlockHeader header = LoadHeader(image);
   header.size = length;

@@ -410,6 +410,13 @@ void InitBlock(unsigned char* memory, std::uint32_t size) noexcept;
 // the target held beyond them.
 void CopyCompacted(const Block& source, unsigned char* target, std::uint32_t targetSize) noexcept;
 
+// The live records of the block image at `image`, the value of an fml32
+// field (`length` bytes), in Fnext32 order: by field id, the occurrences of
+// one field in order. Checks the image's own records, not those of the
+// buffers embedded in it (each is checked when it is read in turn). False
+// when the image is damaged.
+bool EmbeddedRecords(const unsigned char* image, std::uint32_t length, std::vector<std::uint32_t>& records);
+
 // Seals the block image at `image` (`length` bytes, compacted) as the value
 // of an fml32 field: full to its end, with a fresh stamp.
 void SealEmbedded(unsigned char* image, std::uint32_t length) noexcept;
