@@ -315,34 +315,47 @@ void BM_BaselineWalk(benchmark::State& state) {
 
 // --- Deletes at scale ------------------------------------------------------
 
-// A field of `count` longs; each round deletes 1,000 occurrences (or half
-// of a smaller field) at positions in its first tenth, then, untimed, adds
-// as many back at the end.
-void BM_DeleteEarlyOccurrences(benchmark::State& state) {
-  const long count = state.range(0);
-  const long perRound = std::min(count / 2, 1000L);
-  Fbfr fbfr(Falloc32(static_cast<FLDOCC32>(count + perRound), 0));
+// A field of `count` longs; each round deletes 1,000 occurrences (or a
+// quarter of a smaller field) at random positions among the first
+// `window`. Once the field is down to three quarters of its size it is
+// filled up again at the end, untimed.
+void DeleteOccurrences(benchmark::State& state, long count, long window) {
+  const long perRound = std::min(count / 4, 1000L);
+  Fbfr fbfr(Falloc32(static_cast<FLDOCC32>(count), 0));
   const FLDID32 id = Column(0);
-  for (long i = 0; i < count; ++i) {
-    if (Fadd32(fbfr.get(), id, reinterpret_cast<char*>(&i), 0) != 1) std::abort();
-  }
-  unsigned seed = 7;
-  for (auto _ : state) {
-    for (long i = 0; i < perRound; ++i) {
-      seed = seed * 1103515245u + 12345u;
-      const auto window = static_cast<unsigned>((count - i) / 10 + 1);
-      if (Fdel32(fbfr.get(), id, static_cast<FLDOCC32>((seed >> 8) % window)) != 1) std::abort();
-    }
-    state.PauseTiming();
-    for (long i = 0; i < perRound; ++i) {
+  const auto fill = [&] {
+    for (long i = Foccur32(fbfr.get(), id); i < count; ++i) {
       if (Fadd32(fbfr.get(), id, reinterpret_cast<char*>(&i), 0) != 1) std::abort();
     }
-    state.ResumeTiming();
+  };
+  fill();
+  unsigned seed = 7;
+  for (auto _ : state) {
+    const long present = Foccur32(fbfr.get(), id);
+    for (long i = 0; i < perRound; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      const auto positions = static_cast<unsigned>(std::min(window, present - i));
+      if (Fdel32(fbfr.get(), id, static_cast<FLDOCC32>((seed >> 8) % positions)) != 1) std::abort();
+    }
+    if (present - perRound <= count * 3 / 4) {
+      state.PauseTiming();
+      fill();
+      state.ResumeTiming();
+    }
   }
   state.counters["per_delete"] = benchmark::Counter(static_cast<double>(perRound),
                                                     benchmark::Counter::kIsIterationInvariantRate |
                                                         benchmark::Counter::kInvert);
 }
+
+// Early occurrences: among the first tenth, at most the first 1,000.
+void BM_DeleteEarlyOccurrences(benchmark::State& state) {
+  DeleteOccurrences(state, state.range(0), std::min(state.range(0) / 10, 1000L));
+}
+
+// Anywhere in the field: at a million occurrences each delete also pays
+// for reaching memory that no cache holds.
+void BM_DeleteAnywhere(benchmark::State& state) { DeleteOccurrences(state, state.range(0), state.range(0)); }
 
 BENCHMARK(BM_FaddLong)->Arg(1000);
 BENCHMARK(BM_BaselineVectorAppend)->Arg(1000);
@@ -350,6 +363,7 @@ BENCHMARK(BM_BaselineReadCells)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillis
 BENCHMARK(BM_BaselineVectorSizes)->Arg(1000);
 BENCHMARK(BM_BaselineWalk)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeleteEarlyOccurrences)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteAnywhere)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_BuildTableRowByRow)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadCellsWithFget)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);

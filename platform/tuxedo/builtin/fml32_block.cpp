@@ -333,25 +333,6 @@ BlockIndex* Remember(std::unique_ptr<BlockIndex> index) {
   return entries.front().get();
 }
 
-// A live record at `at` (below `end`) is well formed for the type of its
-// id. An embedded buffer is checked here by its header only; its records
-// are checked by the walk that meets it.
-bool IsWellFormedRecord(const unsigned char* base, std::uint32_t at, std::uint32_t end) noexcept {
-  const FLDID32 id = Load32(base + at);
-  const std::uint32_t length = Load32(base + at + 4);
-  const int type = TypeOf(id);
-  if (NumberOf(id) == 0 || !IsStorableType(type) || RecordSpan(length) > end - at) return false;
-  const std::uint32_t fixed = FixedLength(type);
-  if (fixed != 0) return length == fixed;
-  const unsigned char* value = base + at + kRecordHeaderSize;
-  switch (type) {
-    case FLD_STRING: return length != 0 && value[length - 1] == '\0';
-    case FLD_FML32: return length >= kEmptyBlockSize && length % kBlockAlignment == 0 &&
-                           Load32(value) == kMagic && Load32(value + 4) == length;
-    default: return true;
-  }
-}
-
 // Walks the records of the block image at `base` (header already checked
 // for sanity), checking that each lies inside it and is well formed, and
 // that the header's counts agree. Calls visit(id, offset) per live record
@@ -538,13 +519,6 @@ bool Block::OpenSlowly(FBFR32* fbfr) noexcept {
 }
 
 // --- Reading --------------------------------------------------------------
-
-bool Block::IsSound(std::uint32_t record, FLDID32 id) const noexcept {
-  const std::uint32_t end = Header().end;
-  return record >= kEmptyBlockSize && record % kBlockAlignment == 0 && record < end &&
-         end - record >= kRecordHeaderSize && Load32(base_ + record) == id &&
-         IsWellFormedRecord(base_, record, end);
-}
 
 void Block::Distrust() const noexcept {
   damaged_ = true;

@@ -121,6 +121,27 @@ inline std::uint64_t NewStamp() noexcept {
   return Detail::nextStamp++;
 }
 
+// --- Records -------------------------------------------------------------------
+
+// A live record at `at` (below `end`) is well formed for the type of its
+// id. An embedded buffer is checked here by its header only; its records
+// are checked by the walk that meets it.
+inline bool IsWellFormedRecord(const unsigned char* base, std::uint32_t at, std::uint32_t end) noexcept {
+  const FLDID32 id = Load32(base + at);
+  const std::uint32_t length = Load32(base + at + 4);
+  const int type = TypeOf(id);
+  if (NumberOf(id) == 0 || !IsStorableType(type) || RecordSpan(length) > end - at) return false;
+  const std::uint32_t fixed = FixedLength(type);
+  if (fixed != 0) return length == fixed;
+  const unsigned char* value = base + at + kRecordHeaderSize;
+  switch (type) {
+    case FLD_STRING: return length != 0 && value[length - 1] == '\0';
+    case FLD_FML32: return length >= kEmptyBlockSize && length % kBlockAlignment == 0 &&
+                           Load32(value) == kMagic && Load32(value + 4) == length;
+    default: return true;
+  }
+}
+
 // --- Index -------------------------------------------------------------------
 
 // Record offsets of one field in occurrence order.
@@ -385,7 +406,12 @@ class Block {
     seen.count = header.count;
   }
 
-  bool IsSound(std::uint32_t record, FLDID32 id) const noexcept;
+  bool IsSound(std::uint32_t record, FLDID32 id) const noexcept {
+    const std::uint32_t end = Header().end;
+    return record >= kEmptyBlockSize && record % kBlockAlignment == 0 && record < end &&
+           end - record >= kRecordHeaderSize && Load32(base_ + record) == id &&
+           IsWellFormedRecord(base_, record, end);
+  }
   void Distrust() const noexcept;  // makes the next Open rebuild and recheck
 
   unsigned char* base_ = nullptr;
