@@ -218,6 +218,14 @@ const Field* FieldMap::NextAfter(FLDID32 id) noexcept {
   return FirstWithOccurrences(static_cast<std::size_t>(rank - order_.begin()));
 }
 
+void FieldMap::Reset() noexcept {
+  fields_.clear();
+  std::fill(table_.begin(), table_.end(), 0U);
+  order_.clear();
+  sorted_ = true;
+  last_ = 0;
+}
+
 void FieldMap::Clear() noexcept {
   for (Field& field : fields_) field.occurrences.Clear();
 }
@@ -299,16 +307,15 @@ BlockHeader LoadHeader(const unsigned char* at) noexcept {
   return header;
 }
 
-BlockIndex* FindCached(const unsigned char* base, const BlockHeader& header) noexcept {
+// The cached index of the block at `base`, moved to the front. `current`
+// tells whether it still describes the block; a stale one is rebuilt in
+// place, keeping its memory. Null when the block has none.
+BlockIndex* FindCached(const unsigned char* base, const BlockHeader& header, bool& current) noexcept {
   IndexCache& cache = ThreadCache();
   auto& entries = cache.entries;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (entries[i]->address != base) continue;
-    if (std::memcmp(&entries[i]->header, &header, sizeof header) != 0) {
-      entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
-      cache.SyncFront();
-      return nullptr;
-    }
+    current = std::memcmp(&entries[i]->header, &header, sizeof header) == 0;
     if (i != 0) {
       std::rotate(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(i),
                   entries.begin() + static_cast<std::ptrdiff_t>(i) + 1);
@@ -317,6 +324,12 @@ BlockIndex* FindCached(const unsigned char* base, const BlockHeader& header) noe
     return entries.front().get();
   }
   return nullptr;
+}
+
+void EraseCached(const void* block) noexcept {
+  IndexCache& cache = ThreadCache();
+  std::erase_if(cache.entries, [block](const std::unique_ptr<BlockIndex>& entry) { return entry->address == block; });
+  cache.SyncFront();
 }
 
 BlockIndex* Remember(std::unique_ptr<BlockIndex> index) {
@@ -448,14 +461,16 @@ void NoteBlockCapacity(const void* block, std::size_t bytes) noexcept {
 }
 
 void DropCachedIndex(const void* block) noexcept {
-  IndexCache& cache = ThreadCache();
-  std::erase_if(cache.entries, [block](const std::unique_ptr<BlockIndex>& entry) { return entry->address == block; });
-  cache.SyncFront();
+  // The entry stays, marked stale: a block rewritten at the same address
+  // (Fcpy32, Finit32) gets its index rebuilt in the same memory.
+  for (const auto& entry : ThreadCache().entries) {
+    if (entry->address == block) entry->header.magic = 0;
+  }
 }
 
 void ForgetBlock(const void* block) noexcept {
   if (block == nullptr) return;
-  DropCachedIndex(block);
+  EraseCached(block);
   CapacityRegistry& registry = Registry();
   std::lock_guard lock(registry.mutex);
   registry.capacities.erase(block);
@@ -494,7 +509,9 @@ bool Block::OpenSlowly(FBFR32* fbfr) noexcept {
     SetError(FNOTFLD);
     return false;
   }
-  if (BlockIndex* cached = FindCached(base, header)) {
+  bool current = false;
+  BlockIndex* cached = FindCached(base, header, current);
+  if (cached != nullptr && current) {
     base_ = base;
     index_ = cached;
     return true;
@@ -504,13 +521,24 @@ bool Block::OpenSlowly(FBFR32* fbfr) noexcept {
     return false;
   }
   try {
-    auto index = std::make_unique<BlockIndex>();
-    if (!BuildIndex(base, header, *index)) {
-      SetError(FNOTFLD);
-      return false;
+    if (cached != nullptr) {
+      cached->fields.Reset();
+      if (!BuildIndex(base, header, *cached)) {
+        EraseCached(base);
+        SetError(FNOTFLD);
+        return false;
+      }
+      index_ = cached;
+    } else {
+      auto index = std::make_unique<BlockIndex>();
+      if (!BuildIndex(base, header, *index)) {
+        SetError(FNOTFLD);
+        return false;
+      }
+      index_ = Remember(std::move(index));
     }
-    index_ = Remember(std::move(index));
   } catch (const std::bad_alloc&) {
+    EraseCached(base);
     SetError(FMALLOC);
     return false;
   }

@@ -248,7 +248,8 @@ class FieldMap {
   // The first field with occurrences and an id above `id`, or null.
   const Field* NextAfter(FLDID32 id) noexcept;
   const Field* NextAfter(const Field& field) noexcept;
-  void Clear() noexcept;
+  void Clear() noexcept;  // every field left without occurrences
+  void Reset() noexcept;  // no fields at all; the memory stays for reuse
 
   template <typename F>
   void ForEach(F&& visit) {
@@ -449,7 +450,8 @@ void SealEmbedded(unsigned char* image, std::uint32_t length) noexcept;
 
 // Registered capacity of the memory at `block`, or 0 when not registered.
 std::size_t RegisteredCapacity(const void* block) noexcept;
-// Drops the calling thread's cached index of `block`.
+// Makes the calling thread's cached index of `block` stale (rebuilt on the
+// next use); ForgetBlock drops it.
 void DropCachedIndex(const void* block) noexcept;
 
 }  // namespace Tx::Fml32Builtin
