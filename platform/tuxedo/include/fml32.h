@@ -119,9 +119,13 @@ extern FLDOCC32 Fnum32(FBFR32 *fbfr);
  * len matters only for carray and mbstring. Occurrences count from 0.
  * Pointers returned into the buffer (Ffind32, Ffindlast32, Fvals32) stay
  * valid until the buffer next changes; they are aligned for the value's
- * type. Field types ptr, fml32, view32, int, dec_t and fml cannot be stored
- * (FTYPERR). Failures: FNOTPRES for an absent occurrence, FBADFLD for field
- * number 0, FNOSPACE when the buffer is full (nothing is changed). */
+ * type. An fml32 field's value is an FBFR32 * (the buffer is stored as a
+ * compacted copy; Ffind32 gives a read-only buffer, Fget32 and Fnext32 copy
+ * it into aligned memory as a buffer of *maxlen bytes); a ptr field's value
+ * is a pointer to the pointer to store. Field types view32, int, dec_t and
+ * fml cannot be stored (FTYPERR). Failures: FNOTPRES for an absent
+ * occurrence, FBADFLD for field number 0, FNOSPACE when the buffer is full
+ * (nothing is changed). */
 
 /* Adds an occurrence after the last one. 1 or -1. */
 extern int Fadd32(FBFR32 *fbfr, FLDID32 fieldid, char *value, FLDLEN32 len);
@@ -201,13 +205,15 @@ extern void Fidnm_unload32(void);
 extern char *Fstrerror32(int err);
 /* Write the buffer as text to stdout or iop: per occurrence, in Fnext32
  * order, the field name (or "((FLDID32)<id>)" when unnamed), a tab, the
- * value and a newline; then a blank line. Bytes outside ' '..'~' in char,
+ * value and a newline; then a blank line. An embedded fml32 buffer follows
+ * its name's line, each of its lines indented by one more tab, ended by a
+ * line of the indentation alone; a ptr value is written in hexadecimal. Bytes outside ' '..'~' in char,
  * string and carray values are written as a backslash and two hex digits, a
  * backslash as two backslashes. 1, or -1 (FEUNIX when writing fails). */
 extern int Fprint32(FBFR32 *fbfr);
 extern int Ffprint32(FBFR32 *fbfr, FILE *iop);
-/* Reads that text up to a blank line or the end of iop: without a flag a
- * line adds an occurrence; "+name" changes occurrence 0; "-name" deletes
+/* Reads that text up to a blank line or the end of iop (ptr fields are
+ * skipped): without a flag a line adds an occurrence; "+name" changes occurrence 0; "-name" deletes
  * occurrence 0; "=name<tab>other" copies occurrence 0 of other; "#" lines
  * are comments. -1 with FSYNTAX, FBADNAME, FNOSPACE, ... leaves the buffer
  * unchanged. */
