@@ -16,7 +16,7 @@ install(TARGETS ${TXLIB_INSTALL_TARGETS}
 # Public headers: the middleware's C API at the include root, units under
 # their folder names.
 if(TXLIB_PLATFORM STREQUAL "builtin")
-  install(FILES platform/tuxedo/include/fml32.h platform/tuxedo/include/atmi.h
+  install(FILES platform/tuxedo/include/fml32.h platform/tuxedo/include/atmi.h platform/tuxedo/include/xatmi.h
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endif()
 foreach(dir platform client buffer xml service dataset)
