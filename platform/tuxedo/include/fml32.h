@@ -298,6 +298,22 @@ extern FLDOCC32 Funindex32(FBFR32 *fbfr);
 extern int Frstrindex32(FBFR32 *fbfr, FLDOCC32 numidx);
 extern long Fidxused32(FBFR32 *fbfr);
 
+/* Boolean and arithmetic expressions over a buffer's fields, C-like:
+ * || && ^ == != %% !% < <= > >= + - * / % and unary + - ~ !, constants
+ * (integers, numbers with a point, 'strings'), field references NAME,
+ * NAME[n], NAME[?] (any occurrence). A bare field reference tests whether
+ * the occurrence exists; "s %% 'r'" matches s against the regular
+ * expression r. Fboolco32 compiles an expression (names from the field
+ * tables) into a tree from malloc, freed with free(); NULL with FSYNTAX,
+ * FBADNAME, FEBADOP (ptr, fml32, view32 fields) or FMALLOC. Fboolev32
+ * returns 1 (true), 0 (false) or -1; Ffloatev32 the expression's value as a
+ * double (-1 on error); Fboolpr32 writes the tree fully parenthesized and a
+ * newline to iop. */
+extern char *Fboolco32(char *expression);
+extern int Fboolev32(FBFR32 *fbfr, char *tree);
+extern double Ffloatev32(FBFR32 *fbfr, char *tree);
+extern void Fboolpr32(char *tree, FILE *iop);
+
 /* Binary input and output. Fwrite32 writes the used contents in a
  * machine-independent form (little-endian, longs as 64 bits; a ptr value
  * as its address only). Fread32 reads one buffer so written, replacing the
