@@ -31,11 +31,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "fml32_pattern.h"
 #include "fml32_scratch.h"
 
 namespace {
@@ -111,9 +113,18 @@ class Compiler {
     return true;
   }
 
+  // Trees stay shallow enough to evaluate and print recursively; the
+  // printed form of any tree (a parenthesis and an operator per level)
+  // stays within what the parser accepts.
+  static constexpr int kMaxTreeDepth = 250;
+  static constexpr int kMaxParseDepth = 2 * kMaxTreeDepth + 10;
+
   std::int32_t Add(Node node) {
-    if (nodes_.size() > 100000) Fail();
+    const auto depthOf = [&](std::int32_t index) { return index == kNone ? 0 : depths_[static_cast<std::size_t>(index)]; };
+    const int depth = 1 + std::max(depthOf(node.left), depthOf(node.right));
+    if (depth > kMaxTreeDepth) Fail();
     nodes_.push_back(node);
+    depths_.push_back(depth);
     return static_cast<std::int32_t>(nodes_.size() - 1);
   }
   static Node Blank(Op op, Type type) {
@@ -252,7 +263,7 @@ class Compiler {
     } else {
       return Primary();
     }
-    if (++depth_ > 200) Fail();
+    if (++depth_ > kMaxParseDepth) Fail();
     const std::int32_t operand = Unary();
     --depth_;
     const Node& o = At(operand);
@@ -271,7 +282,7 @@ class Compiler {
   std::int32_t Primary() {
     Skip();
     if (Accept("(")) {
-      if (++depth_ > 200) Fail();
+      if (++depth_ > kMaxParseDepth) Fail();
       const std::int32_t inner = Boolean();
       --depth_;
       if (!Accept(")")) Fail();
@@ -369,6 +380,7 @@ class Compiler {
   const char* at_;
   int depth_ = 0;
   std::vector<Node> nodes_;
+  std::vector<int> depths_;
   std::string texts_;
 };
 
@@ -595,8 +607,7 @@ class Evaluator {
 
   bool Matches(const std::string& text, const std::string& pattern) {
     regex_t regex;
-    const std::string anchored = "^(" + pattern + ")$";
-    if (regcomp(&regex, anchored.c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
+    if (!Tx::Fml32Builtin::CompileWholeMatch(pattern, regex)) {
       Ferror32 = FSYNTAX;
       failed_ = true;
       return false;
@@ -688,9 +699,15 @@ void Print(const Tree& tree, std::int32_t index, std::string& out) {
       out += number;
       return;
     case Op::Double:
+      // A constant too large for a double was read as infinity; written
+      // back as such a constant it reads the same again.
+      if (std::isinf(node.doubleValue)) {
+        out += "1e999";
+        return;
+      }
       std::snprintf(number, sizeof number, "%.17g", node.doubleValue);
       out += number;
-      if (std::strpbrk(number, ".eEn") == nullptr) out += ".0";
+      if (std::strpbrk(number, ".eE") == nullptr) out += ".0";
       return;
     case Op::Text: {
       out += '\'';

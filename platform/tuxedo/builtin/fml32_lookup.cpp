@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "fml32_pattern.h"
 #include "fml32_scratch.h"
 
 using namespace Tx::Fml32Builtin;
@@ -22,10 +23,7 @@ bool IsOpaqueType(int type) { return type == FLD_PTR || type == FLD_FML32 || typ
 // A compiled expression that must match a whole string value.
 class WholeMatch {
  public:
-  explicit WholeMatch(const char* pattern) {
-    const std::string anchored = "^(" + std::string(pattern) + ")$";
-    compiled_ = regcomp(&regex_, anchored.c_str(), REG_EXTENDED | REG_NOSUB) == 0;
-  }
+  explicit WholeMatch(const char* pattern) : compiled_(CompileWholeMatch(pattern, regex_)) {}
   ~WholeMatch() {
     if (compiled_) regfree(&regex_);
   }
@@ -37,7 +35,7 @@ class WholeMatch {
 
  private:
   regex_t regex_{};
-  bool compiled_ = false;
+  bool compiled_;
 };
 
 // The occurrence of fieldid whose value satisfies `matches`, or -1 with

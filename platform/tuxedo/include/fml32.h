@@ -304,8 +304,10 @@ extern long Fidxused32(FBFR32 *fbfr);
  * NAME[n], NAME[?] (any occurrence). A bare field reference tests whether
  * the occurrence exists; "s %% 'r'" matches s against the regular
  * expression r. Fboolco32 compiles an expression (names from the field
- * tables) into a tree from malloc, freed with free(); NULL with FSYNTAX,
- * FBADNAME, FEBADOP (ptr, fml32, view32 fields) or FMALLOC. Fboolev32
+ * tables) into a tree from malloc, freed with free(); NULL with FSYNTAX
+ * (also for trees over 250 levels deep, and for patterns with stacked
+ * repetitions such as "a++" or bounds over 255), FBADNAME, FEBADOP (ptr,
+ * fml32, view32 fields) or FMALLOC. Fboolev32
  * returns 1 (true), 0 (false) or -1; Ffloatev32 the expression's value as a
  * double (-1 on error); Fboolpr32 writes the tree fully parenthesized and a
  * newline to iop. */

@@ -114,6 +114,11 @@ TEST_F(Fml32Bool, CompileErrorsNameTheirCause) {
     ExpectFerror(Fboolco32(Text(expression)) == nullptr, error, expression);
   }
   ExpectFerror(Fboolco32(nullptr) == nullptr, FEINVAL, "no expression");
+  std::string sum = "1";
+  for (int i = 0; i < 240; ++i) sum += "+1";
+  TreePtr deep(Fboolco32(Text((sum + " == 241").c_str())));
+  EXPECT_EQ(deep ? Fboolev32(Buf(), deep.get()) : -2, 1) << "240 levels";
+  ExpectFerror(Fboolco32(Text((sum + "+1+1+1+1+1+1+1+1+1+1 == 251").c_str())) == nullptr, FSYNTAX, "too deep");
   TreePtr tree(Fboolco32(Text("NAME %% '(bad'")));
   ASSERT_NE(tree, nullptr);
   ExpectFerror(Fboolev32(Buf(), tree.get()) == -1, FSYNTAX, "a pattern that does not compile");

@@ -48,7 +48,10 @@ TEST_F(Fml32Forms, FindoccFindsTheFirstEqualValueOrTheFirstWholePatternMatch) {
   EXPECT_EQ(Ffindocc32(Buf(), kString, Text("alphabe"), 1), -1) << "the whole value must match";
   EXPECT_EQ(Ferror32, FNOTPRES);
   ExpectFerror(Ffindocc32(Buf(), kLong, Raw(absent), 0) == -1, FNOTPRES, "no such value");
-  ExpectFerror(Ffindocc32(Buf(), kString, Text("(unclosed"), 1) == -1, FSYNTAX, "bad pattern");
+  for (const char* bad : {"(unclosed", "al+++", "a{300}"}) {
+    ExpectFerror(Ffindocc32(Buf(), kString, Text(bad), 1) == -1, FSYNTAX, bad);  // stacked or huge repetitions too
+  }
+  EXPECT_EQ(Ffindocc32(Buf(), kString, Text("[+*]|g(am){1,2}ma"), 1), 2) << "repetitions in brackets are literal";
   ExpectFerror(Ffindocc32(Buf(), kString, nullptr, 0) == -1, FEINVAL, "no value");
   ExpectFerror(Ffindocc32(Buf(), FLD_LONG << 25, Raw(fortyTwo), 0) == -1, FBADFLD, "field number 0");
 }
