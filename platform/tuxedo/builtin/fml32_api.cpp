@@ -160,6 +160,7 @@ int Finit32(FBFR32* fbfr, FLDLEN32 buflen) {
 }
 
 FBFR32* Falloc32(FLDOCC32 F, FLDLEN32 V) {
+  if (V == 0) return SetError(FEINVAL), nullptr;
   const long size = Fneeded32(F, V);
   if (size < 0) return nullptr;
   void* memory = std::malloc(static_cast<std::size_t>(size));
@@ -182,11 +183,12 @@ int Ffree32(FBFR32* fbfr) {
 FBFR32* Frealloc32(FBFR32* fbfr, FLDOCC32 F, FLDLEN32 V) {
   Block block;
   if (!block.Open(fbfr)) return nullptr;
+  if (V == 0) return SetError(FEINVAL), nullptr;
   const long size = Fneeded32(F, V);
   if (size < 0) return nullptr;
   const auto newSize = static_cast<std::uint32_t>(size);
   if (newSize < block.UsedBytes()) {
-    SetError(FNOSPACE);
+    SetError(FMALLOC);
     return nullptr;
   }
   if (newSize < block.Header().end) block.Compact();
