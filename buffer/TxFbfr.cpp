@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <source_location>
 
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Dialogs.h"
@@ -21,6 +22,14 @@ const AnsiString kOpUnusedSpace = "Pobranie informacji o nieużywanym miejscu w 
 
 constexpr int kDefaultSize = 1000;
 constexpr long kMinimumGrowth = 4096;
+constexpr long kSmallBufferLimit = 64 * 1024;
+
+// The least growth of a buffer of that size: 4 KB up to 64 KB, half the
+// size beyond, so that the copies made while a big buffer fills stay a
+// constant share of the bytes added (see EnsureSpace in the header).
+long LeastGrowth(long size) {
+  return size <= kSmallBufferLimit ? kMinimumGrowth : size / 2;
+}
 
 // Field ids are compared on their 32 bits whatever the width of long.
 bool SameFieldId(long stored, unsigned long id) {
@@ -76,7 +85,7 @@ TTxFbfrFldDef::TTxFbfrFldDef(TCollection* Collection) : TCollectionItem(Collecti
 
 unsigned char TTxFbfrFldDef::GetTxFldType() const {
   const int type = Fldtype32(static_cast<FLDID32>(FTxFldId));
-  if (Ferror32 != 0) CheckFerror(AnsiString(), static_cast<std::uint32_t>(FTxFldId));
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), static_cast<std::uint32_t>(FTxFldId));
   return static_cast<unsigned char>(type);
 }
 
@@ -220,7 +229,7 @@ TTxFbfr::TTxFbfr(TPersistent* AOwner, int ASize) : FOwner(AOwner) {
   tperrno = 0;
   FFbfr = reinterpret_cast<FBFR32*>(tpalloc(const_cast<char*>("FML32"), nullptr, size));
   if (FFbfr == nullptr) {
-    CheckTperrno(AnsiString());
+    CheckTperrno(OpLabel(AnsiString()));
     throw Exception("ERROR!!!"_ansi);
   }
   FFbfrDef = std::make_unique<TTxFbfrDef>(nullptr);
@@ -238,7 +247,7 @@ TTxFbfr& TTxFbfr::operator=(TTxFbfr& Source) {
     OwnedFbfr fresh = AllocateFml32(Fsizeof32(Source.GetFbfrP()));
     if (Ferror32 != 0) CheckFerror(OpLabel("Pobranie rozmiaru bufora FML"_ansi), NoFieldId);
     if (!fresh) {
-      CheckTperrno(AnsiString());
+      CheckTperrno(OpLabel(AnsiString()));
       throw Exception("ERROR!!!"_ansi);
     }
     FFbfr = fresh.release();
@@ -308,7 +317,7 @@ int TTxFbfr::OccLength(unsigned long Id, int Occ) const {
     Ferror32 = 0;
     return -1;
   }
-  if (Ferror32 != 0) CheckFerror(AnsiString(), Id);
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), Id);
   return static_cast<int>(length);
 }
 
@@ -340,7 +349,7 @@ void TTxFbfr::Clear() {
 void TTxFbfr::DeleteOcc(unsigned long Id, int Occ) {
   CheckWritable();
   Fdel32(GetFbfrP(), static_cast<FLDID32>(Id), Occ);
-  if (Ferror32 != 0) CheckFerror(AnsiString(), Id);
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), Id);
 }
 
 void TTxFbfr::DeleteOcc(const AnsiString& Name, int Occ) { DeleteOcc(FieldIdByName(Name), Occ); }
@@ -349,14 +358,14 @@ void TTxFbfr::DeleteAllOcc(unsigned long Id) {
   CheckWritable();
   if (Id != 0) {
     Fdelall32(GetFbfrP(), static_cast<FLDID32>(Id));
-    if (Ferror32 != 0) CheckFerror(AnsiString(), Id);
+    if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), Id);
     return;
   }
   // Fnext32 goes on from the deleted field's position, so the walk empties the buffer.
   FLDID32 id = FIRSTFLDID;
   FLDOCC32 occ = 0;
   while (Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) >= 1) {
-    if (Fdelall32(FFbfr, id) == -1 && Ferror32 != 0) CheckFerror(AnsiString(), id);
+    if (Fdelall32(FFbfr, id) == -1 && Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
   }
 }
 
@@ -369,8 +378,11 @@ TTxFldLogicalType LogicalTypeOf(const TTxFbfrDef* defs, unsigned long id) {
   return def ? def->GetLogicalType() : txlftDefault;
 }
 
-void CheckFieldError(unsigned long id) {
-  if (Ferror32 != 0) CheckFerror(AnsiString(), id);
+// Raises for a set Ferror32; the label names the line of the caller's check.
+void CheckFieldError(unsigned long id,
+                     const std::source_location where = std::source_location::current()) {
+  if (Ferror32 != 0)
+    CheckFerror(OpLabelAt(AnsiString(), where.file_name(), static_cast<int>(where.line())), id);
 }
 
 // A value converted for Fchg32: the bytes and, for strings and carrays, the length.
@@ -711,7 +723,7 @@ long TTxFbfr::GetFbfrSize() const {
 
 void TTxFbfr::SetFbfrSize(long Size) {
   OwnedFbfr fresh = AllocateFml32(Size);
-  CheckTperrno(AnsiString());
+  CheckTperrno(OpLabel(AnsiString()));
   if (!fresh) throw Exception("ERROR!!!"_ansi);
   Fcpy32(fresh.get(), FFbfr);
   if (Ferror32 != 0)
@@ -719,7 +731,7 @@ void TTxFbfr::SetFbfrSize(long Size) {
   FBFR32* const old = FFbfr;
   FFbfr = fresh.release();
   tpfree(reinterpret_cast<char*>(old));
-  CheckTperrno(AnsiString());
+  CheckTperrno(OpLabel(AnsiString()));
 }
 
 void TTxFbfr::EnsureSpace(unsigned long Id, long Occ, int Len) {
@@ -738,7 +750,8 @@ void TTxFbfr::EnsureSpace(unsigned long Id, long Occ, int Len) {
   const long need = Fneeded32(1, static_cast<FLDLEN32>(Len)) - old;
   if (Ferror32 != 0) CheckFerror(OpLabelAt(kOpNeededSpace, __FILE__, __LINE__), Id);
   if (Funused32(FFbfr) <= need) {
-    SetFbfrSize(GetFbfrSize() + std::max(need, kMinimumGrowth));
+    const long size = GetFbfrSize();
+    SetFbfrSize(size + std::max(need, LeastGrowth(size)));
     if (Ferror32 != 0)
       CheckFerror(OpLabel("Utworzenie nowego obszaru bufora FML"_ansi), NoFieldId);
   }

@@ -9,7 +9,8 @@
 // TTxFbfr owns one FML32 buffer and its buffer definitions. Every FML32 call
 // is followed by CheckFerror and every allocation by CheckTperrno, so each
 // middleware failure arrives as ETxFmlError or ETxTpError with its composed
-// message. Growth always goes through EnsureSpace.
+// message. Growth always goes through EnsureSpace: 4 KB steps up to 64 KB,
+// half the current size beyond.
 #pragma once
 
 #include <fml32.h>
@@ -218,7 +219,17 @@ class TTxFbfr : public TPersistent {
   // too small for the contents gives ETxFmlError) the old buffer stays.
   void SetFbfrSize(long Size);
   // Makes sure a value of Len bytes fits as occurrence Occ of Id (Occ < 0:
-  // a new one), growing by the space needed but never by less than 4096.
+  // a new one). When the unused space is not more than the space the value
+  // needs, the buffer grows by that need, but never by less than 4096 bytes
+  // while it holds up to 64 KB, and never by less than half its size beyond.
+  //
+  // Every growth allocates a new buffer and copies the whole contents. Fixed
+  // 4 KB steps keep small buffers small, but on a big one they mean a full
+  // copy every 4 KB, so filling a buffer value by value would take time
+  // growing with the square of its size (a table of 100,000 rows appended
+  // row by row). Growing by half the size beyond 64 KB keeps the copying a
+  // constant share of every append, at the price of up to a third of a big
+  // buffer left unused.
   void EnsureSpace(unsigned long Id, long Occ, int Len);
 
   // When true, adding and deleting occurrences is refused.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <source_location>
 #include <string>
 #include <utility>
 #include <vector>
@@ -105,9 +106,13 @@ void WriteHexListing(std::FILE* file, const unsigned char* bytes, FLDLEN32 lengt
   std::fwrite(line.data(), 1, line.size(), file);
 }
 
-// Raises the ETxFmlError of a failed read of one value.
-void CheckValueRead(const char* operation, FLDID32 id) {
-  if (Ferror32 != 0) CheckFerror(OpLabel(Utf8ToAnsi(operation)), id);
+// Raises the ETxFmlError of a failed read of one value; the label names the
+// line of the caller's check.
+void CheckValueRead(const char* operation, FLDID32 id,
+                    const std::source_location where = std::source_location::current()) {
+  if (Ferror32 == 0) return;
+  const int line = static_cast<int>(where.line());
+  CheckFerror(OpLabelAt(Utf8ToAnsi(operation), where.file_name(), line), id);
 }
 
 void WriteValue(std::FILE* file, FBFR32* buffer, FLDID32 id, int type, FLDOCC32 occ) {
@@ -157,9 +162,9 @@ void WriteValue(std::FILE* file, FBFR32* buffer, FLDID32 id, int type, FLDOCC32 
 
 void WriteField(std::FILE* file, TTxFbfr& fbfr, FBFR32* buffer, FLDID32 id) {
   const int type = Fldtype32(id);
-  CheckFerror(AnsiString(), id);
+  CheckFerror(OpLabel(AnsiString()), id);
   const FLDOCC32 count = Foccur32(buffer, id);
-  CheckFerror(AnsiString(), id);
+  CheckFerror(OpLabel(AnsiString()), id);
 
   const AnsiString name = FieldName(fbfr, id);
   Ferror32 = 0;
@@ -463,7 +468,7 @@ void TTxService::InternalExecute() {
   }
 
   CheckSvcFail();
-  CheckTperrno(AnsiString());
+  CheckTperrno(OpLabel(AnsiString()));
   CheckTDXInfo();
   if (length == 0) {
     FRecvData->Clear();  // the service returned no data

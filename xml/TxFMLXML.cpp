@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
+#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -111,8 +112,10 @@ bool IsDateField(TTxFbfr& fbfr, FLDID32 id) {
   return def != nullptr && def->GetLogicalType() == txlftDate;
 }
 
-void CheckRead(FLDID32 id) {
-  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
+// Raises for a set Ferror32; the label names the line of the caller's check.
+void CheckRead(FLDID32 id, const std::source_location where = std::source_location::current()) {
+  if (Ferror32 != 0)
+    CheckFerror(OpLabelAt(AnsiString(), where.file_name(), static_cast<int>(where.line())), id);
 }
 
 // A value read without a contract, as a variant (Null for the null values).
