@@ -138,8 +138,8 @@ BENCHMARK(RawChangePerCell)->Arg(1000)->Arg(100000);
 // fourKilobyteSteps the buffer is first grown the way small buffers grow,
 // by 4 KB whenever the next value does not fit, whatever its size, so
 // that EnsureSpace always finds room: the baseline of fixed steps.
-void FillByAppending(int count, bool fourKilobyteSteps) {
-  Tx::TTxFbfr buffer(nullptr, 4096);
+void FillByAppending(int count, bool fourKilobyteSteps, bool presized = false) {
+  Tx::TTxFbfr buffer(nullptr, presized ? Fneeded32(count, 16) + 4096 : 4096);
   const FLDID32 id = Column(0);
   const long need = Fneeded32(1, 16);  // what AppendOcc asks EnsureSpace for
   for (int i = 0; i < count; ++i) {
@@ -165,5 +165,15 @@ void AppendPerValueIn4KSteps(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * count);
 }
 BENCHMARK(AppendPerValueIn4KSteps)->Arg(1000)->Arg(100000);
+
+// The same into a buffer allocated big enough at once: what appending costs
+// without any growth.
+void AppendPerValueWithoutGrowth(benchmark::State& state) {
+  SetUpSession();
+  const int count = static_cast<int>(state.range(0));
+  for (auto _ : state) FillByAppending(count, false, true);
+  state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(AppendPerValueWithoutGrowth)->Arg(1000)->Arg(100000);
 
 }  // namespace

@@ -252,14 +252,14 @@ TEST(FbfrGrowth, ContentsSurviveGrowth) {
   EXPECT_EQ(Fvall32(buffer.GetFbfrP(), kLong, 1999), 1999);
 }
 
-TEST(FbfrGrowth, FourKilobyteStepsUpTo64KBHalfTheSizeBeyond) {
+TEST(FbfrGrowth, FourKilobyteStepsUpTo64KBDoublingBeyond) {
   // A buffer of that size filled to its last bytes: not even a long fits.
   const auto full = [](long size) {
     auto buffer = std::make_unique<TTxFbfr>(nullptr, static_cast<int>(size));
     AddBytes(*buffer, kCarray, (Funused32(buffer->GetFbfrP()) - Fneeded32(1, 0)) & ~7L);
     return buffer;
   };
-  const std::pair<long, long> steps[] = {{65536, 65536 + 4096}, {69632, 69632 + 34816}};
+  const std::pair<long, long> steps[] = {{65536, 65536 + 4096}, {69632, 2 * 69632}};
   for (const auto& [size, grown] : steps) {
     auto buffer = full(size);
     ASSERT_EQ(buffer->GetFbfrSize(), size);
@@ -267,8 +267,8 @@ TEST(FbfrGrowth, FourKilobyteStepsUpTo64KBHalfTheSizeBeyond) {
     EXPECT_EQ(buffer->GetFbfrSize(), grown);
   }
   auto big = full(69632);
-  big->EnsureSpace(kCarray, -1, 40000);  // needs more than half the size
-  EXPECT_EQ(big->GetFbfrSize(), 69632 + Fneeded32(1, 40000));
+  big->EnsureSpace(kCarray, -1, 80000);  // needs more than the size
+  EXPECT_EQ(big->GetFbfrSize(), 69632 + Fneeded32(1, 80000));
 }
 
 TEST(FbfrSize, TooSmallKeepsTheOldBufferAndContents) {
