@@ -723,7 +723,7 @@ long TTxFbfr::GetFbfrSize() const {
 
 void TTxFbfr::SetFbfrSize(long Size) {
   OwnedFbfr fresh = AllocateFml32(Size);
-  CheckTperrno(OpLabel(AnsiString()));
+  if (tperrno != 0) CheckTperrno(OpLabel(AnsiString()));
   if (!fresh) throw Exception("ERROR!!!"_ansi);
   Fcpy32(fresh.get(), FFbfr);
   if (Ferror32 != 0)
@@ -731,7 +731,7 @@ void TTxFbfr::SetFbfrSize(long Size) {
   FBFR32* const old = FFbfr;
   FFbfr = fresh.release();
   tpfree(reinterpret_cast<char*>(old));
-  CheckTperrno(OpLabel(AnsiString()));
+  if (tperrno != 0) CheckTperrno(OpLabel(AnsiString()));
 }
 
 void TTxFbfr::EnsureSpace(unsigned long Id, long Occ, int Len) {

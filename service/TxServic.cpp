@@ -162,9 +162,9 @@ void WriteValue(std::FILE* file, FBFR32* buffer, FLDID32 id, int type, FLDOCC32 
 
 void WriteField(std::FILE* file, TTxFbfr& fbfr, FBFR32* buffer, FLDID32 id) {
   const int type = Fldtype32(id);
-  CheckFerror(OpLabel(AnsiString()), id);
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
   const FLDOCC32 count = Foccur32(buffer, id);
-  CheckFerror(OpLabel(AnsiString()), id);
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
 
   const AnsiString name = FieldName(fbfr, id);
   Ferror32 = 0;
@@ -468,7 +468,7 @@ void TTxService::InternalExecute() {
   }
 
   CheckSvcFail();
-  CheckTperrno(OpLabel(AnsiString()));
+  if (tperrno != 0) CheckTperrno(OpLabel(AnsiString()));
   CheckTDXInfo();
   if (length == 0) {
     FRecvData->Clear();  // the service returned no data
