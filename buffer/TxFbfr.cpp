@@ -6,7 +6,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <source_location>
 
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Dialogs.h"
@@ -378,11 +377,11 @@ TTxFldLogicalType LogicalTypeOf(const TTxFbfrDef* defs, unsigned long id) {
   return def ? def->GetLogicalType() : txlftDefault;
 }
 
-// Raises for a set Ferror32; the label names the line of the caller's check.
-void CheckFieldError(unsigned long id,
-                     const std::source_location where = std::source_location::current()) {
-  if (Ferror32 != 0)
-    CheckFerror(OpLabelAt(AnsiString(), where.file_name(), static_cast<int>(where.line())), id);
+// Raises for a set Ferror32; the label names the file and line of the
+// caller's check.
+void CheckFieldError(unsigned long id, const char* file = __builtin_FILE(),
+                     int line = __builtin_LINE()) {
+  if (Ferror32 != 0) CheckFerror(OpLabelAt(AnsiString(), file, line), id);
 }
 
 // A value converted for Fchg32: the bytes and, for strings and carrays, the length.

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <utility>
 #include <vector>
@@ -107,12 +106,10 @@ void WriteHexListing(std::FILE* file, const unsigned char* bytes, FLDLEN32 lengt
 }
 
 // Raises the ETxFmlError of a failed read of one value; the label names the
-// line of the caller's check.
-void CheckValueRead(const char* operation, FLDID32 id,
-                    const std::source_location where = std::source_location::current()) {
-  if (Ferror32 == 0) return;
-  const int line = static_cast<int>(where.line());
-  CheckFerror(OpLabelAt(Utf8ToAnsi(operation), where.file_name(), line), id);
+// file and line of the caller's check.
+void CheckValueRead(const char* operation, FLDID32 id, const char* file = __builtin_FILE(),
+                    int line = __builtin_LINE()) {
+  if (Ferror32 != 0) CheckFerror(OpLabelAt(Utf8ToAnsi(operation), file, line), id);
 }
 
 void WriteValue(std::FILE* file, FBFR32* buffer, FLDID32 id, int type, FLDOCC32 occ) {

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
-#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -112,10 +111,10 @@ bool IsDateField(TTxFbfr& fbfr, FLDID32 id) {
   return def != nullptr && def->GetLogicalType() == txlftDate;
 }
 
-// Raises for a set Ferror32; the label names the line of the caller's check.
-void CheckRead(FLDID32 id, const std::source_location where = std::source_location::current()) {
-  if (Ferror32 != 0)
-    CheckFerror(OpLabelAt(AnsiString(), where.file_name(), static_cast<int>(where.line())), id);
+// Raises for a set Ferror32; the label names the file and line of the
+// caller's check.
+void CheckRead(FLDID32 id, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+  if (Ferror32 != 0) CheckFerror(OpLabelAt(AnsiString(), file, line), id);
 }
 
 // A value read without a contract, as a variant (Null for the null values).
