@@ -26,9 +26,7 @@ constexpr long kSmallBufferLimit = 64 * 1024;
 // The least growth of a buffer of that size: 4 KB up to 64 KB, the whole
 // size beyond, so that the copies made while a big buffer fills stay a
 // constant share of the bytes added (see EnsureSpace in the header).
-long LeastGrowth(long size) {
-  return size <= kSmallBufferLimit ? kMinimumGrowth : size;
-}
+long LeastGrowth(long size) { return size <= kSmallBufferLimit ? kMinimumGrowth : size; }
 
 // Field ids are compared on their 32 bits whatever the width of long.
 bool SameFieldId(long stored, unsigned long id) {

@@ -13,10 +13,11 @@
 // the bytes of string and char values as UTF-8 letters instead of escapes,
 // for reading on a terminal; --xml adds the reply as an XML document.
 // Before a buffer is read, the value of each line is checked against its
-// field's type, so that a bad value is reported with its line and field. Failures go to standard error with the library's
-// message, and the program goes on with the next buffer; an information text
-// of the server is shown as the library shows it (a message box, which the
-// console writes to standard error).
+// field's type, so that a bad value is reported with its line and field.
+// Failures go to standard error with the library's message, and the program
+// goes on with the next buffer; an information text of the server is shown
+// as the library shows it (a message box, which the console writes to
+// standard error).
 //
 // The connection is opened with the session settings of TTxClient given on
 // the command line. With the builtin platform the program hosts the demo
@@ -328,7 +329,7 @@ FLDID32 ServiceNameField() {
 // for a backslash followed by anything else.
 bool Unescape(std::string_view text, std::string& bytes) {
   const auto hex = [](char c) {
-    return c >= '0' && c <= '9' ? c - '0'
+    return c >= '0' && c <= '9'   ? c - '0'
            : c >= 'a' && c <= 'f' ? c - 'a' + 10
            : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                   : -1;
@@ -370,13 +371,19 @@ bool IsNumber(const std::string& text) {
 bool FitsType(int type, const std::string& text) {
   std::string bytes;
   switch (type) {
-    case FLD_SHORT: return IsInteger(text, INT16_MIN, INT16_MAX);
-    case FLD_LONG: return IsInteger(text, LONG_MIN, LONG_MAX);
+    case FLD_SHORT:
+      return IsInteger(text, INT16_MIN, INT16_MAX);
+    case FLD_LONG:
+      return IsInteger(text, LONG_MIN, LONG_MAX);
     case FLD_FLOAT:
-    case FLD_DOUBLE: return IsNumber(text);
-    case FLD_CHAR: return Unescape(text, bytes) && bytes.size() == 1;
-    case FLD_STRING: return Unescape(text, bytes) && bytes.find('\0') == std::string::npos;
-    default: return Unescape(text, bytes);
+    case FLD_DOUBLE:
+      return IsNumber(text);
+    case FLD_CHAR:
+      return Unescape(text, bytes) && bytes.size() == 1;
+    case FLD_STRING:
+      return Unescape(text, bytes) && bytes.find('\0') == std::string::npos;
+    default:
+      return Unescape(text, bytes);
   }
 }
 
@@ -401,8 +408,8 @@ std::string BadValue(const Packet& packet) {
     if (FitsType(Fldtype32(id), value)) continue;
     const char* type = Ftype32(id);
     Ferror32 = 0;
-    return "(line " + std::to_string(number) + "): " + name + ": '" + value +
-           "' is not a valid " + (type ? type : "") + " value";
+    return "(line " + std::to_string(number) + "): " + name + ": '" + value + "' is not a valid " +
+           (type ? type : "") + " value";
   }
   return {};
 }
@@ -436,7 +443,9 @@ std::string LineInUtf8(const std::string& line) {
   if (id == BADFLDID || (Fldtype32(id) != FLD_STRING && Fldtype32(id) != FLD_CHAR)) return line;
   std::string value;
   for (std::size_t i = tab + 1; i < line.size(); ++i) {
-    const auto hex = [&](std::size_t at) { return std::strtol(line.substr(at, 2).c_str(), nullptr, 16); };
+    const auto hex = [&](std::size_t at) {
+      return std::strtol(line.substr(at, 2).c_str(), nullptr, 16);
+    };
     if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '\\') {
       value += "\\\\";
       ++i;

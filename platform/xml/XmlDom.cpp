@@ -315,7 +315,8 @@ const xmlChar* SingleText(xmlNode* node) {
 WideString NodeText(xmlNode* node) {
   if (const xmlChar* text = SingleText(node); text != nullptr) {
     const char* utf8 = reinterpret_cast<const char*>(text);
-    if (std::strchr(utf8, static_cast<char>(PlaceholderLead[0])) == nullptr) return Utf8ToWide(utf8);
+    if (std::strchr(utf8, static_cast<char>(PlaceholderLead[0])) == nullptr)
+      return Utf8ToWide(utf8);
   }
   const std::unique_ptr<xmlChar, XmlCharFree> content(xmlNodeGetContent(node));
   if (!content) return WideString();

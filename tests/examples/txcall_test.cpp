@@ -171,11 +171,12 @@ TEST_F(Txcall, Utf8PrintsTheLettersOfTexts) {
   const std::string rows =
       "# CUST_SELECT\nCUST_ID\t1001\nCUST_ID\t1003\nSEGMENT\tA\nSEGMENT\tA\nBALANCE\t1250.5\n"
       "BALANCE\t0\nCUST_NAME\tKowalski Jan\n";
-  EXPECT_EQ(Run(select, {"--utf8"}),
-            (Session{rows + "CUST_NAME\tWiśniewska Zofia\nNOTE\tsta\\b3y klient\nNOTE\t\n\n", "", 0}));
-  EXPECT_EQ(Run(select),
-            (Session{rows + "CUST_NAME\tWi\\9cniewska Zofia\nNOTE\tsta\\b3y klient\nNOTE\t\n\n", "",
-                     0}));
+  EXPECT_EQ(
+      Run(select, {"--utf8"}),
+      (Session{rows + "CUST_NAME\tWiśniewska Zofia\nNOTE\tsta\\b3y klient\nNOTE\t\n\n", "", 0}));
+  EXPECT_EQ(
+      Run(select),
+      (Session{rows + "CUST_NAME\tWi\\9cniewska Zofia\nNOTE\tsta\\b3y klient\nNOTE\t\n\n", "", 0}));
 }
 
 }  // namespace

@@ -18,8 +18,9 @@ TEST(Demo, RunsToItsEndAndRemovesItsDumpDirectory) {
   const fs::path base = fs::temp_directory_path() / ("txlib_demo_test_" + std::to_string(getpid()));
   const fs::path tmp = base / "tmp";
   fs::create_directories(tmp);
-  const std::string command = "TMPDIR='" + tmp.string() + "' '" TXLIB_DEMO_PROGRAM "' </dev/null >'" +
-                              (base / "out").string() + "' 2>&1";
+  const std::string command = "TMPDIR='" + tmp.string() +
+                              "' '" TXLIB_DEMO_PROGRAM "' </dev/null >'" + (base / "out").string() +
+                              "' 2>&1";
   const int status = std::system(command.c_str());
   std::ostringstream out;
   out << std::ifstream(base / "out", std::ios::binary).rdbuf();
