@@ -14,6 +14,7 @@
 #include <string>
 
 #include "buffer/TxFbfr.h"
+#include "platform/tuxedo/FmlCalls.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ void RawReadPerCell(benchmark::State& state) {
       const FLDID32 id = Column(c);
       switch (Fldtype32(id)) {
         case FLD_LONG:
-          benchmark::DoNotOptimize(Fvall32(fbfr, id, row));
+          benchmark::DoNotOptimize(Tx::FieldLong(fbfr, id, row));
           break;
         case FLD_DOUBLE: {
           double d;
@@ -84,7 +85,7 @@ void RawReadPerCell(benchmark::State& state) {
           break;
         }
         default:
-          benchmark::DoNotOptimize(Fvals32(fbfr, id, row));
+          benchmark::DoNotOptimize(Tx::FieldString(fbfr, id, row));
       }
     }
     if (++row == rows) row = 0;

@@ -6,10 +6,12 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Dialogs.h"
 #include "platform/framework/TextCompare.h"
+#include "platform/tuxedo/FmlCalls.h"
 
 namespace Tx {
 namespace {
@@ -358,11 +360,17 @@ void TTxFbfr::DeleteAllOcc(unsigned long Id) {
     if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), Id);
     return;
   }
-  // Fnext32 goes on from the deleted field's position, so the walk empties the buffer.
-  FLDID32 id = FIRSTFLDID;
-  FLDOCC32 occ = 0;
-  while (Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) >= 1) {
-    if (Fdelall32(FFbfr, id) == -1 && Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
+  // Each round deletes the first field. A walk is not continued past a
+  // deletion: where Fnext32 would go from a field no longer in the buffer is
+  // not defined.
+  for (;;) {
+    FLDID32 id = FIRSTFLDID;
+    FLDOCC32 occ = 0;
+    if (Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) < 1) break;
+    if (Fdelall32(FFbfr, id) == -1) {
+      if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
+      break;  // a failure without an error number would repeat forever
+    }
   }
 }
 
@@ -405,7 +413,7 @@ Variant TTxFbfr::GetValues(unsigned long Id, int Occ) {
   switch (type) {
     case FLD_SHORT:
     case FLD_LONG: {
-      const long value = Fvall32(fbfr, id, Occ);
+      const long value = FieldLong(fbfr, id, Occ);
       CheckFieldError(Id);
       if (value == (type == FLD_SHORT ? kNullShort : kNullLong)) return Null();
       long result = value;
@@ -415,10 +423,10 @@ Variant TTxFbfr::GetValues(unsigned long Id, int Occ) {
       return Variant(static_cast<int>(result));
     }
     case FLD_CHAR: {
-      const char* text = Fvals32(fbfr, id, Occ);
+      const char character = FieldChar(fbfr, id, Occ);
       CheckFieldError(Id);
-      if (text == nullptr || text[0] == '\0') return Null();
-      return Variant(AnsiString(text, 1));
+      if (character == '\0') return Null();
+      return Variant(AnsiString(&character, 1));
     }
     case FLD_FLOAT: {
       float value = 0.0F;
@@ -436,7 +444,7 @@ Variant TTxFbfr::GetValues(unsigned long Id, int Occ) {
       return Variant(value);
     }
     case FLD_STRING: {
-      const char* text = Fvals32(fbfr, id, Occ);
+      const char* text = FieldString(fbfr, id, Occ);
       CheckFieldError(Id);
       if (text == nullptr || text[0] == '\0') return Null();
       AnsiString value(text);
@@ -538,7 +546,7 @@ void TTxFbfr::SetValues(unsigned long Id, int Occ, const Variant& Value) {
   if (stored.IsText && stored.Length > 0 && Contracted()) {
     const TTxFbfrFldDef* def = Contract->FindFldDefById(Id);
     if (def != nullptr && def->GetMaxSize() > 0 &&
-        static_cast<unsigned>(def->GetMaxSize()) < stored.Length)
+        static_cast<long long>(def->GetMaxSize()) < static_cast<long long>(stored.Length))
       throw Exception("Pole "_ansi + def->GetTxFldName() + ": " +
                       "Rozmiar większy niż ustalony kontraktem ("_ansi +
                       AnsiString(static_cast<unsigned long>(stored.Length)) + " > " +
@@ -632,43 +640,33 @@ bool TTxFbfr::ApplyContract(bool CheckExtra, bool& Repair, bool Ask) {
   if (CheckExtra) {
     const AnsiString nextLabel = OpLabel("Fnext");
     const AnsiString findLastLabel = OpLabel("Ffindlast");
+    // The fields to remove are deleted after the walk: a walk that goes on
+    // after the buffer changed under it is not defined.
+    std::vector<FLDID32> extra;
     FLDID32 id = FIRSTFLDID;
     FLDOCC32 occ = 0;
-    FLDID32 previous = BADFLDID;
-    bool hasPrevious = false;
     while (true) {
       if (Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) <= 0) {
         CheckFerror(nextLabel, id);
         break;
       }
       const long number = Fldno32(id);
-      if (number < kReservedFirst || number > kReservedLast) {
-        if (Contract->FindFldDefById(id) != nullptr) {
-          previous = id;
-          hasPrevious = true;
+      if ((number < kReservedFirst || number > kReservedLast) &&
+          Contract->FindFldDefById(id) == nullptr) {
+        const AnsiString message = "Pole "_ansi + TableName(id) + " <" + AnsiString(
+                                       static_cast<unsigned long>(id)) +
+                                   "> nie występuje w kontrakcie"_ansi;
+        if (ConfirmRepair(message, ".\rUsunąć je z bufora?"_ansi, Repair, Ask)) {
+          extra.push_back(id);
         } else {
-          const AnsiString message = "Pole "_ansi + TableName(id) + " <" + AnsiString(
-                                         static_cast<unsigned long>(id)) +
-                                     "> nie występuje w kontrakcie"_ansi;
-          if (ConfirmRepair(message, ".\rUsunąć je z bufora?"_ansi, Repair, Ask)) {
-            DeleteAllOcc(id);
-            changed = true;
-            if (!hasPrevious) {
-              id = FIRSTFLDID;  // start the walk again from the beginning
-              occ = 0;
-              continue;
-            }
-            id = previous;
-          } else {
-            accepted = false;
-            previous = id;
-            hasPrevious = true;
-          }
+          accepted = false;
         }
       }
       Ffindlast32(GetFbfrP(), id, &occ, nullptr);
       if (Ferror32 != 0) CheckFerror(findLastLabel, id);
     }
+    for (const FLDID32 field : extra) DeleteAllOcc(field);
+    changed = !extra.empty();
   }
 
   for (int i = 0; i < Contract->Count(); ++i) {

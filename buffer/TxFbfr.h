@@ -187,7 +187,8 @@ class TTxFbfr : public TPersistent {
   // between the server's code page and Windows-1250; the contract's MaxSize
   // and OccMax are enforced.
 
-  // The value of one occurrence; ETxFmlError when it is absent.
+  // The value of one occurrence; ETxFmlError when it is absent. A char is
+  // read with Ffind32, since Fvals32 is documented for string fields only.
   Variant GetValues(unsigned long Id, int Occ);
   // Replaces one occurrence (an occurrence beyond the last is added, as
   // Fchg32 adds it). A size or type error leaves the buffer unchanged.

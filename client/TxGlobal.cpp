@@ -15,6 +15,7 @@
 #include "platform/framework/Dialogs.h"
 #include "platform/framework/HostPath.h"
 #include "platform/session/TuxSessionWrapper.h"
+#include "platform/tuxedo/FmlCalls.h"
 
 namespace Tx {
 namespace {
@@ -30,6 +31,12 @@ AnsiString& UserLogPath() {
 }
 
 AnsiString TextOrEmpty(const char* text) { return AnsiString(text ? text : ""); }
+
+// The text of an error detail; none when there is no detail (0, or -1 from
+// engines that answer so).
+AnsiString DetailText(int detail) {
+  return detail > 0 ? TextOrEmpty(tpstrerrordetail(detail, 0)) : AnsiString();
+}
 
 const char* BaseName(const char* file) {
   if (file == nullptr) return "";
@@ -217,9 +224,12 @@ ETxFmlError::ETxFmlError(const AnsiString& message) : ETxError(message) {
 
 void CheckTperrno(const AnsiString& op) {
   if (tperrno == 0) return;
+  // The detail first: it describes the failed call, and asking for a text is
+  // an ATMI call of its own.
+  const int detail = tperrordetail(0);
   AnsiString message = "Błąd Tuxedo "_ansi;
   message += TextOrEmpty(tpstrerror(tperrno));
-  message += TextOrEmpty(tpstrerrordetail(tperrordetail(0), 0));
+  message += DetailText(detail);
   message += '\r';
   message += op;
   throw ETxTpError(message);
@@ -393,11 +403,11 @@ bool TTxGlobalClient::IsTransaction() {
 // ---- Field tables -----------------------------------------------------------------------
 
 void TTxGlobalClient::UnloadFieldTables() {
-  Fnmid_unload32();
+  UnloadNameToIdTable();
   if (Ferror32 != 0) {
     CheckFerror(OpLabel("Wyładowanie tabeli pól Tuxedo (nazwa->identyfikator)"_ansi), NoFieldId);
   }
-  Fidnm_unload32();
+  UnloadIdToNameTable();
   if (Ferror32 != 0) {
     CheckFerror(OpLabel("Wyładowanie tabeli pól Tuxedo (identyfikator->nazwa)"_ansi), NoFieldId);
   }

@@ -275,6 +275,37 @@ int CompareStringA(unsigned long locale, unsigned long flags, const char* string
   }
 }
 
+void CompareStringKeyA(unsigned long flags, const char* text, int count, std::string& key) {
+  std::string_view bytes;
+  if (!TextView(text, count, bytes)) bytes = {};
+  UCollator* collator = (flags & ~kSupportedFlags) ? nullptr : UserCollator(flags & kCollatorFlags);
+  if (!collator) {
+    // Byte order, as CompareStringA falls back to: each byte as two non-zero nibbles.
+    for (const char c : bytes) {
+      const auto b = static_cast<unsigned char>(c);
+      key.push_back(static_cast<char>((b >> 4) + 1));
+      key.push_back(static_cast<char>((b & 0x0F) + 1));
+    }
+    key.push_back('\0');
+    return;
+  }
+  const Utf16Tables& tables = Tables();
+  const Utf16Text utf16(bytes, (flags & NORM_IGNORECASE) ? tables.folded : tables.plain);
+  const std::size_t start = key.size();
+  std::size_t room = bytes.size() * 4 + 16;
+  for (;;) {
+    key.resize(start + room);
+    const int32_t length = ucol_getSortKey(collator, utf16.data(), utf16.length(),
+                                           reinterpret_cast<uint8_t*>(key.data() + start), static_cast<int32_t>(room));
+    if (length <= static_cast<int32_t>(room)) {
+      key.resize(start + static_cast<std::size_t>(std::max<int32_t>(length, 0)));
+      break;
+    }
+    room = static_cast<std::size_t>(length);
+  }
+  if (key.size() == start || key.back() != '\0') key.push_back('\0');
+}
+
 int AnsiCompareStr(const AnsiString& s1, const AnsiString& s2) noexcept {
   return CompareStringA(LOCALE_USER_DEFAULT, 0, s1.data(), s1.Length(), s2.data(), s2.Length()) - 2;
 }

@@ -11,9 +11,15 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+# With warnings as errors in the library's build, the consumer is held to
+# them too: the installed headers must compile cleanly in an application.
+set(flags)
+if(WERROR)
+  set(flags "-DCMAKE_CXX_FLAGS=-Wall -Wextra -Wpedantic -Werror" "-DCMAKE_C_FLAGS=-Wall -Wextra -Werror")
+endif()
 run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/build
     -DCMAKE_PREFIX_PATH=${prefix}
-    -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_C_COMPILER=${C_COMPILER})
+    -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_C_COMPILER=${C_COMPILER} ${flags})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${WORK_DIR}/build/consumer)
 if(NOT last_output MATCHES "consumer ok")
