@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Builds txlib and runs the demo program.
+# Builds txlib, the demo program and the command-line client txcall, and
+# runs the demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
-echo "Building the demo (build/default)..."
+echo "Building the demo and txcall (build/default)..."
 log=$(mktemp)
-if ! { cmake --preset default && cmake --build --preset default -j"$(nproc)" --target txlib_demo; } >"$log" 2>&1; then
+trap 'rm -f "$log"' EXIT
+if ! { cmake --preset default && cmake --build --preset default -j"$(nproc)" --target txlib_demo txcall; } >"$log" 2>&1; then
   cat "$log"
-  rm -f "$log"
   exit 1
 fi
-rm -f "$log"
 ./build/default/examples/txlib_demo "$@"
