@@ -6,6 +6,8 @@
 #include <bit>
 #include <cctype>
 #include <cstdio>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -41,6 +43,12 @@ constexpr TResultName kResultNames[] = {
 };
 
 constexpr int kHeaderSize = 4;
+
+// The null values the buffer stores for blank numbers.
+constexpr short kNullShort = -32768;
+constexpr long kNullLong = -2147483648L;
+const float kNullFloat = std::bit_cast<float>(std::uint32_t{0x7F7FC99E});
+const double kNullDouble = std::bit_cast<double>(std::uint64_t{0x8010000000000000});
 constexpr int kMaxPlainString = 8192;
 constexpr int kDateTimeTextSize = 30;
 constexpr std::size_t kMaxExpressionLength = 254;
@@ -195,6 +203,7 @@ void TTxMti::RefreshLayout() {
     }
     col.Blob = tuxIsBlobFld(col.Def);
     col.DateTimeText = col.Type == FLD_STRING && col.Def->GetLogicalType() == txlftDateTime;
+    col.Logical = tuxGetFldLogicalType(col.Id);
     col.DataSize = size - 1;
     col.Offset = offset;
     offset += size;
@@ -402,6 +411,83 @@ double TTxMti::ParseDateTimeText(const char* Text) {
   return date + time;
 }
 
+// One cell as GetValues delivers it, read in place: the null values of the
+// numeric types and empty texts are blank, dates and times get their logical
+// type's shift, texts their code-page translation. Anything out of the
+// ordinary (a long beyond 32 bits, a text longer than its slot) goes the
+// general way through GetValues.
+DBIResult TTxMti::ReadCell(const TColumn& Col, int Occ, unsigned char* Slot, bool& Found) {
+  FLDLEN32 length = 0;
+  const char* value = Ffind32(FFbfr->GetFbfrP(), static_cast<FLDID32>(Col.Id), Occ, &length);
+  if (!value) {
+    if (Ferror32 != FNOTPRES) CheckFerror(AnsiString(), Col.Id);
+    Ferror32 = 0;
+    Slot[0] = 0;  // a column with fewer occurrences than the first reads as blank
+    return DBIERR_NONE;
+  }
+  unsigned char* data = Slot + 1;
+  Found = true;
+  if (Col.Blob) {
+    std::memset(data, 0, static_cast<std::size_t>(Col.DataSize));
+    Slot[0] = (Col.Type == FLD_STRING ? length > 1 && value[0] != '\0' : length > 0) ? 1 : 0;
+    return DBIERR_NONE;
+  }
+  Slot[0] = 1;
+  switch (Col.Type) {
+    case FLD_SHORT:
+    case FLD_LONG: {
+      long number = 0;
+      if (Col.Type == FLD_SHORT) {
+        short small = 0;
+        std::memcpy(&small, value, sizeof small);
+        if (small == kNullShort) break;
+        number = small;
+      } else {
+        std::memcpy(&number, value, sizeof number);
+        if (number == kNullLong) break;
+      }
+      if (Col.Logical == txlftDate) number += 1;
+      if (number < INT32_MIN || number > INT32_MAX) return ReadColumn(Col, Occ, Slot, Found);
+      const auto result = static_cast<std::int32_t>(number);
+      std::memcpy(data, &result, sizeof result);
+      return DBIERR_NONE;
+    }
+    case FLD_CHAR:
+      if (value[0] == '\0') break;
+      data[0] = static_cast<unsigned char>(value[0]);
+      return DBIERR_NONE;
+    case FLD_FLOAT: {
+      float single = 0;
+      std::memcpy(&single, value, sizeof single);
+      if (BadFloat(single) || single == kNullFloat) break;
+      const double result = single;
+      std::memcpy(data, &result, sizeof result);
+      return DBIERR_NONE;
+    }
+    case FLD_DOUBLE: {
+      double result = 0;
+      std::memcpy(&result, value, sizeof result);
+      if (BadDouble(result) || result == kNullDouble) break;
+      if (result < 0.0 && Col.Logical == txlftTime) result += 1.0;
+      std::memcpy(data, &result, sizeof result);
+      return DBIERR_NONE;
+    }
+    case FLD_STRING: {
+      if (value[0] == '\0') break;
+      const std::size_t textLength = strnlen(value, static_cast<std::size_t>(length));
+      if (Col.DateTimeText || textLength >= static_cast<std::size_t>(Col.DataSize))
+        return ReadColumn(Col, Occ, Slot, Found);
+      std::memcpy(data, value, textLength);
+      std::memset(data + textLength, 0, static_cast<std::size_t>(Col.DataSize) - textLength);
+      TTxGlobalClient::TranslateString(data, false);
+      return DBIERR_NONE;
+    }
+    default: return ReadColumn(Col, Occ, Slot, Found);
+  }
+  Slot[0] = 0;  // the type's null value
+  return DBIERR_NONE;
+}
+
 DBIResult TTxMti::ReadColumn(const TColumn& Col, int Occ, unsigned char* Slot, bool& Found) {
   unsigned char* data = Slot + 1;
   DBIResult result = DBIERR_NONE;
@@ -437,10 +523,13 @@ DBIResult TTxMti::ReadColumn(const TColumn& Col, int Occ, unsigned char* Slot, b
 }
 
 DBIResult TTxMti::GetRecord(DBILockType /*Lock*/, void* RecBuf, RECProps* Props) {
+  return ReadRecord(GetRecordCount(), RecBuf, Props);
+}
+
+DBIResult TTxMti::ReadRecord(int Count, void* RecBuf, RECProps* Props) {
   if (FCurrentRecord < 1) return DBIERR_BOF;
-  const int count = GetRecordCount();
-  if (FCurrentRecord > count) return DBIERR_EOF;
-  const int occ = tuxOccFromRecNo(FCurrentRecord);
+  if (FCurrentRecord > Count) return DBIERR_EOF;
+  const int occ = !FOrdered ? FCurrentRecord - 1 : tuxOccFromRecNo(FCurrentRecord);
   auto* record = static_cast<unsigned char*>(RecBuf);
   const std::int32_t header = FCurrentRecord;
   std::memcpy(record, &header, sizeof header);
@@ -448,12 +537,8 @@ DBIResult TTxMti::GetRecord(DBILockType /*Lock*/, void* RecBuf, RECProps* Props)
   bool found = false;
   for (int k = 1; k <= FFieldCount; ++k) {
     const TColumn& col = k <= FLayoutColumns ? FColumns[static_cast<std::size_t>(k)] : Column(k);
-    // A later column with fewer occurrences reads as blank.
-    if (k > 1 && !col.Blob && Fpres32(FFbfr->GetFbfrP(), static_cast<FLDID32>(col.Id), occ) == 0) {
-      record[col.Offset] = 0;
-      continue;
-    }
-    const DBIResult result = ReadColumn(col, occ, record + col.Offset, found);
+    const DBIResult result = occ < 0 ? ReadColumn(col, occ, record + col.Offset, found)
+                                     : ReadCell(col, occ, record + col.Offset, found);
     if (result != DBIERR_NONE) return result;
   }
   if (!found) return DBIERR_EOF;
@@ -469,22 +554,24 @@ DBIResult TTxMti::GetRecord(DBILockType /*Lock*/, void* RecBuf, RECProps* Props)
   return DBIERR_NONE;
 }
 
-DBIResult TTxMti::GetNextRecord(DBILockType Lock, void* RecBuf, RECProps* Props) {
-  if (FCurrentRecord > GetRecordCount()) return DBIERR_EOF;
+DBIResult TTxMti::GetNextRecord(DBILockType /*Lock*/, void* RecBuf, RECProps* Props) {
+  const int count = GetRecordCount();
+  if (FCurrentRecord > count) return DBIERR_EOF;
   DBIResult result;
   do {
     ++FCurrentRecord;
-    result = GetRecord(Lock, RecBuf, Props);
+    result = ReadRecord(count, RecBuf, Props);
   } while (result == DBIERR_NOCURRREC);
   return result;
 }
 
-DBIResult TTxMti::GetPriorRecord(DBILockType Lock, void* RecBuf, RECProps* Props) {
+DBIResult TTxMti::GetPriorRecord(DBILockType /*Lock*/, void* RecBuf, RECProps* Props) {
   if (FCurrentRecord < 1) return DBIERR_BOF;
+  const int count = GetRecordCount();
   DBIResult result;
   do {
     --FCurrentRecord;
-    result = GetRecord(Lock, RecBuf, Props);
+    result = ReadRecord(count, RecBuf, Props);
   } while (result == DBIERR_NOCURRREC);
   return result;
 }
@@ -492,7 +579,7 @@ DBIResult TTxMti::GetPriorRecord(DBILockType Lock, void* RecBuf, RECProps* Props
 // ---- Writing ----------------------------------------------------------------------------------
 
 DBIResult TTxMti::tuxSetFbfrFld(unsigned long FldId, int Occ, const void* Data, int Length) {
-  if (Occ > FFbfr->OccCount(FldId) - 1)
+  if (Occ >= 0 && Occ > FFbfr->OccCount(FldId) - 1)
     throw Exception("Brak oczekiwanego wystąpienia %d pola <%d>"_ansi, {Occ, FldId});
   const int type = Fldtype32(static_cast<FLDID32>(FldId));
   Variant value;  // unassigned: the field type's null value

@@ -262,6 +262,7 @@ class TTxMti {
     int Type = 0;
     bool Blob = false;
     bool DateTimeText = false;
+    TTxFldLogicalType Logical = txlftDefault;  // of the contract's definition of the id
     int DataSize = 0;
     int Offset = 0;
   };
@@ -272,6 +273,8 @@ class TTxMti {
   DBIResult OpenedBlob(void* RecBuf, unsigned short FieldNo, unsigned char*& Slot, AnsiString*& Blob);
   const TColumn& Column(int FieldNo);
   DBIResult ReadColumn(const TColumn& Col, int Occ, unsigned char* Slot, bool& Found);
+  DBIResult ReadCell(const TColumn& Col, int Occ, unsigned char* Slot, bool& Found);
+  DBIResult ReadRecord(int Count, void* RecBuf, RECProps* Props);
   DBIResult tuxPutRecord(int RecNo, unsigned char* RecBuf);
   double ParseDateTimeText(const char* Text);
   void FreeOrder() noexcept;

@@ -136,7 +136,8 @@ void TFieldDef::SetPrecision(int Value) {
 }
 
 TField* TFieldDef::CreateField(TComponent* Owner) {
-  TDataSet* dataSet = static_cast<TFieldDefs*>(Collection())->DataSet();
+  const auto* defs = dynamic_cast<const TFieldDefs*>(Collection());
+  TDataSet* dataSet = defs ? defs->DataSet() : nullptr;
   TFieldClass fieldClass = dataSet ? dataSet->GetFieldClass(FDataType) : nullptr;
   if (!fieldClass) DatabaseErrorFmt(SUnknownFieldType, {FName}, dataSet);
   std::unique_ptr<TField> field(fieldClass(Owner));
@@ -282,6 +283,10 @@ TDataSet::~TDataSet() {
 // ---- TDataSet: opening and closing ------------------------------------------------
 
 void TDataSet::SetActive(bool Value) {
+  if (ComponentState().Contains(csReading)) {
+    FStreamedActive = Value;
+    return;
+  }
   if (Active() == Value) return;
   if (Value) {
     DoBeforeOpen();
@@ -305,6 +310,21 @@ void TDataSet::SetActive(bool Value) {
     CloseCursor();
     if (!destroying) DoAfterClose();
   }
+}
+
+void TDataSet::Loaded() {
+  TComponent::Loaded();
+  if (!FStreamedActive) return;
+  try {
+    SetActive(true);
+  } catch (...) {
+    if (!ComponentState().Contains(csDesigning)) throw;
+    InternalHandleException();
+  }
+}
+
+void TDataSet::FreeFieldBuffers() {
+  for (int i = 0; i < FieldCount(); ++i) FFields->Fields(i)->FreeBuffers();
 }
 
 void TDataSet::OpenCursorComplete() {
@@ -335,6 +355,7 @@ void TDataSet::DoInternalOpen() {
 
 void TDataSet::CloseCursor() {
   FInternalOpenComplete = false;
+  FreeFieldBuffers();
   ClearBuffers();
   SetBufListSize(0);
   FBufferCount = 0;
@@ -757,6 +778,7 @@ void TDataSet::EndInsertAppend() {
     DoOnNewRecord();
   } catch (...) {
     UpdateCursorPos();
+    FreeFieldBuffers();
     SetState(dsBrowse);
     Resync({});
     throw;
@@ -807,6 +829,7 @@ void TDataSet::Post() {
   DataEvent(deCheckBrowseMode, 0);
   FireEvent(BeforePost);
   CheckOperation(&TDataSet::InternalPost, OnPostError);
+  FreeFieldBuffers();
   SetState(dsBrowse);
   Resync({});
   FireEvent(AfterPost);
@@ -820,6 +843,7 @@ void TDataSet::Cancel() {
   if (scrolls) DoBeforeScroll();
   UpdateCursorPos();
   InternalCancel();
+  FreeFieldBuffers();
   SetState(dsBrowse);
   Resync({});
   FireEvent(AfterCancel);
@@ -837,6 +861,7 @@ void TDataSet::Delete() {
   FireEvent(BeforeDelete);
   DoBeforeScroll();
   CheckOperation(&TDataSet::InternalDelete, OnDeleteError);
+  FreeFieldBuffers();
   SetState(dsBrowse);
   Resync({});
   FireEvent(AfterDelete);
@@ -871,6 +896,7 @@ void TDataSet::InsertRecord(std::initializer_list<Variant> Values) {
 void TDataSet::ClearFields() {
   if (!IsEditMode(FState)) DatabaseError(SNotEditing, this);
   DataEvent(deCheckBrowseMode, 0);
+  FreeFieldBuffers();
   InternalInitRecord(ActiveBuffer());
   if (FState != dsSetKey) GetCalcFields(ActiveBuffer());
   DataEvent(deRecordChange, 0);

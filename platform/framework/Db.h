@@ -402,6 +402,10 @@ class TField : public TComponent {
   void Validate(void* Buffer);
   // Runs OnChange. The data set calls it after a value changed.
   virtual void Change();
+  // Drops what the field holds for the active record; the data set calls it
+  // when a post, cancel or delete ends. A modified BLOB field closes its
+  // BLOB (the data set's CloseBlob) and is no longer modified.
+  virtual void FreeBuffers() {}
   // Asks the data links to focus the control showing this field.
   void FocusControl();
 
@@ -628,6 +632,7 @@ class TBlobField : public TField {
   void LoadFromStream(TStream* Stream);
   int BlobSize() const;
   void Clear() override;
+  void FreeBuffers() override;
 
  protected:
   TBlobField(TComponent* AOwner, TFieldType Type);
@@ -671,7 +676,12 @@ class TDataSet : public TComponent {
   // again and passes on. Close: BeforeClose, inactive state, CloseCursor,
   // AfterClose. Setting the current value again does nothing.
   bool Active() const noexcept { return FState != dsInactive; }
+  // While the component is being read from a form (csReading) the value is
+  // only kept, and Loaded() opens a data set saved as active; an open that
+  // fails there goes to InternalHandleException in the designer and is
+  // raised otherwise.
   void SetActive(bool Value);
+  void Loaded() override;
   void Open() { SetActive(true); }
   void Close() { SetActive(false); }
   TDataSetState State() const noexcept { return FState; }
@@ -837,6 +847,9 @@ class TDataSet : public TComponent {
   // A stream on a BLOB field of the current record, owned by the caller;
   // the base gives nullptr.
   virtual TStream* CreateBlobStream(TField* Field, TBlobStreamMode Mode);
+  // Releases what the descendant keeps open for a BLOB field of the active
+  // record; the base does nothing.
+  virtual void CloseBlob(TField* Field);
   // Reads the cursor's current record into Buffer; the base says false.
   virtual bool GetCurrentRecord(char* Buffer);
   virtual bool IsSequenced();
@@ -924,8 +937,6 @@ class TDataSet : public TComponent {
   virtual void InternalRefresh();
   // Whether records can be changed; the base says true.
   virtual bool GetCanModify();
-  // Closes whatever BLOB stream state the descendant keeps for Field.
-  virtual void CloseBlob(TField* Field);
 
   // ---- Descendant: events ----
   virtual void DoBeforeScroll();
@@ -1001,7 +1012,9 @@ class TDataSet : public TComponent {
   void BeginInsertAppend();
   void EndInsertAppend();
   void CheckOperation(TDataOperation Operation, const TDataSetErrorEvent& ErrorEvent);
-  void FreeFieldBuffers() noexcept {}
+  // Lets every field drop what it holds for the active record (a modified
+  // BLOB field closes its BLOB through CloseBlob).
+  void FreeFieldBuffers();
   void AddDataSource(TDataSource* Source);
   void RemoveDataSource(TDataSource* Source) noexcept;
   void AdjustLinkFirstRecords(int Delta);
@@ -1036,6 +1049,7 @@ class TDataSet : public TComponent {
   bool FAutoCalcFields = true;
   bool FDefaultFields = false;
   bool FInternalOpenComplete = false;
+  bool FStreamedActive = false;
   TFilterRecordEvent FOnFilterRecord;
 };
 

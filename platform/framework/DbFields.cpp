@@ -508,6 +508,12 @@ void TBlobField::Clear() {
   std::unique_ptr<TStream> stream(DataSet()->CreateBlobStream(this, bmWrite));
 }
 
+void TBlobField::FreeBuffers() {
+  if (!FModified) return;
+  if (TDataSet* dataSet = DataSet()) dataSet->CloseBlob(this);
+  FModified = false;
+}
+
 bool TBlobField::GetIsNull() const {
   if (!FModified) return TField::GetIsNull();
   CheckDataSet();

@@ -260,6 +260,47 @@ TEST_F(Engine, UnevenColumnsReadBlankAndAreReported) {
   EXPECT_TRUE(blank);
 }
 
+// Records are read straight from the buffer; every slot must hold what the
+// single-value read through GetValues gives, null values and logical types included.
+TEST_F(Engine, RecordReadsAgreeWithValueReads) {
+  const FLDID32 ids[] = {Fmkfldid32(FLD_SHORT, 440), Fmkfldid32(FLD_LONG, 441), Fmkfldid32(FLD_LONG, 442),
+                         Fmkfldid32(FLD_CHAR, 443),  Fmkfldid32(FLD_FLOAT, 444), Fmkfldid32(FLD_DOUBLE, 445),
+                         Fmkfldid32(FLD_DOUBLE, 446), Fmkfldid32(FLD_STRING, 447)};
+  Declare(ids[0], "S");
+  Declare(ids[1], "L");
+  Declare(ids[2], "D", 0, txlftDate);
+  Declare(ids[3], "C");
+  Declare(ids[4], "F");
+  Declare(ids[5], "X");
+  Declare(ids[6], "T", 0, txlftTime);
+  Declare(ids[7], "STR", 4);
+  const Variant rows[][8] = {
+      {Variant(-5), Variant(70000), Variant(TDateTime(37817.0)), Variant("q"), Variant(1.5F), Variant(-2.25),
+       Variant(TDateTime(0.75)), Variant("ab")},
+      {Variant(), Variant(), Variant(), Variant(), Variant(), Variant(), Variant(), Variant()},
+      {Variant(0), Variant(0), Variant(TDateTime(-3.0)), Variant("x"), Variant(0.0F), Variant(0.0),
+       Variant(TDateTime(0.0)), Variant("łódź"_ansi)},
+  };
+  for (const auto& row : rows)
+    for (int k = 0; k < 8; ++k) buffer.AppendOcc(ids[k], row[k]);
+  Open();
+  for (int r = 1; r <= 3; ++r) {
+    mti.SetToSeqNo(r);
+    ASSERT_EQ(mti.GetRecord(dbiNOLOCK, record.data(), nullptr), DBIERR_NONE);
+    for (int k = 1; k <= 8; ++k) {
+      const int size = mti.FldBufSize(k) - 1;
+      std::vector<unsigned char> viaRecord(static_cast<std::size_t>(size)), viaValue(static_cast<std::size_t>(size));
+      bool blank = false;
+      mti.GetField(k, record.data(), viaRecord.data(), &blank);
+      const DBIResult single = mti.tuxGetFbfrFld(ids[k - 1], r - 1, viaValue.data(), size);
+      EXPECT_EQ(blank, single == DBIERR_REQDERR) << r << "/" << k;
+      if (!blank) {
+        EXPECT_EQ(viaRecord, viaValue) << r << "/" << k;
+      }
+    }
+  }
+}
+
 TEST_F(Engine, BlankValuesTravelAsNull) {
   Table({{"a", 1}});
   mti.SetToSeqNo(1);

@@ -187,6 +187,34 @@ TEST_F(DataSetTest, AFailedOpenLeavesTheDataSetClosedAndFieldsUnbound) {
   EXPECT_EQ(Ds->FieldCount(), 0);  // default fields go with the cursor
 }
 
+TEST_F(DataSetTest, ADataSetReadAsActiveOpensWhenLoaded) {
+  Ds->SetReading(true);
+  Ds->SetActive(true);
+  EXPECT_FALSE(Ds->Active());
+  Ds->SetReading(false);
+  Ds->Loaded();
+  EXPECT_TRUE(Ds->Active());
+  Ds->Close();
+
+  // In the designer a failure goes to the application's handler instead.
+  TRecordingUserInterface ui;
+  TUserInterfaceScope scope(ui);
+  Ds->FailOpen = true;
+  Ds->SetDesigning(true);
+  Ds->SetReading(true);
+  Ds->SetActive(true);
+  Ds->SetReading(false);
+  Ds->Loaded();
+  EXPECT_FALSE(Ds->Active());
+  ASSERT_EQ(ui.Dialogs().size(), 1u);
+  EXPECT_EQ(ui.Dialogs()[0].Request.Text, "People: Storage unavailable.");
+  Ds->SetDesigning(false);
+  Ds->SetReading(true);
+  Ds->SetActive(true);
+  Ds->SetReading(false);
+  EXPECT_EQ(Raised([&] { Ds->Loaded(); }), "EDatabaseError: People: Storage unavailable");
+}
+
 // ---- Navigation and the buffer ring ---------------------------------------------------
 
 TEST_F(DataSetTest, NavigationReportsCracksAndDistances) {
@@ -338,7 +366,12 @@ TEST_F(DataSetTest, PostErrorsGoThroughTheErrorEventWithEachAction) {
                                                     "People: Locked", "People: Locked again"}));
 
   // Errors that are not database errors pass the event by.
+  Ds->EditFailures = {"Record locked"};
+  TErrorHandler editHandler;
+  editHandler.Action = daRetry;
+  Ds->OnEditError = TDataSetErrorEvent(&editHandler, &TErrorHandler::Handle);
   Ds->Edit();
+  EXPECT_EQ(editHandler.Seen, std::vector<std::string>{"People: Record locked"});
   F("NAME")->SetAsString("Adam III");
   Ds->PostFailures = {"!Crash"};
   EXPECT_EQ(Raised([&] { Ds->Post(); }), "Exception: Crash");
@@ -476,6 +509,9 @@ TEST_F(DataSetTest, MemoFieldsGoThroughStreamsAndKeepEditsUntilPost) {
   EXPECT_EQ(memo->AsString(), "second");
   Ds->Cancel();
   EXPECT_EQ(memo->AsString(), "first memo");
+
+  EXPECT_FALSE(static_cast<TBlobField*>(memo)->Modified());
+  EXPECT_EQ(Ds->BlobsClosed, 1);  // the cancel closed the written BLOB
 
   Ds->Edit();
   TMemoryStream text;

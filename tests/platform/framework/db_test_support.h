@@ -46,7 +46,9 @@ class TMemDataSet : public TDataSet {
   // Raised by the next posts (one per entry, then posts succeed): a
   // database error, or a plain Exception for a text starting with '!'.
   std::deque<AnsiString> PostFailures;
+  std::deque<AnsiString> EditFailures;  // the same for Edit
   int PostsStored = 0;
+  int BlobsClosed = 0;
   bool FailOpen = false;
 
   // TDataSet
@@ -55,6 +57,12 @@ class TMemDataSet : public TDataSet {
   using TDataSet::GetFieldData;
   void SetFieldData(TField* Field, void* Buffer) override;
   using TDataSet::SetFieldData;
+  void CloseBlob(TField* Field) override {
+    ++BlobsClosed;
+    std::string*& cache = BlobCache(ActiveBuffer(), Field);
+    delete cache;
+    cache = nullptr;
+  }
   bool BookmarkValid(TBookmark Bookmark) override { return Bookmark && IndexOfId(IdOf(Bookmark)) >= 0; }
   int CompareBookmarks(TBookmark A, TBookmark B) override {
     const int a = A ? IndexOfId(IdOf(A)) : -1;
@@ -99,7 +107,8 @@ class TMemDataSet : public TDataSet {
       FSlotOffsets.push_back(FRecordSize);
       FRecordSize += 1 + SlotDataSize(column);
     }
-    FBlobCacheOffset = FRecordSize + CalcFieldsSize();
+    constexpr int pointerAlign = alignof(std::string*);
+    FBlobCacheOffset = (FRecordSize + CalcFieldsSize() + pointerAlign - 1) / pointerAlign * pointerAlign;
     FInfoOffset = FBlobCacheOffset + BlobFieldCount() * static_cast<int>(sizeof(std::string*));
     FBufferSize = FInfoOffset + static_cast<int>(sizeof(int)) + 1;
     FCurrent = -1;
@@ -193,14 +202,17 @@ class TMemDataSet : public TDataSet {
   }
   bool GetCanModify() override { return !ReadOnlySet; }
 
+  void FailFrom(std::deque<AnsiString>& Failures) {
+    if (Failures.empty()) return;
+    const AnsiString message = Failures.front();
+    Failures.pop_front();
+    if (message.Length() > 0 && message[1] == '!') throw Exception(message.SubString(2, message.Length()));
+    DatabaseError(message, this);
+  }
+  void InternalEdit() override { FailFrom(EditFailures); }
   void InternalPost() override {
     TDataSet::InternalPost();  // required fields
-    if (!PostFailures.empty()) {
-      const AnsiString message = PostFailures.front();
-      PostFailures.pop_front();
-      if (message.Length() > 0 && message[1] == '!') throw Exception(message.SubString(2, message.Length()));
-      DatabaseError(message, this);
-    }
+    FailFrom(PostFailures);
     char* buffer = ActiveBuffer();
     if (State() == dsEdit) {
       WriteRow(FCurrent, buffer);
@@ -356,6 +368,7 @@ class TMemBlobStream : public TMemoryStream {
     const AnsiString value = Current();
     if (value.Length() > 0) WriteBuffer(value.data(), value.Length());
     Seek(0, soFromBeginning);
+    FModified = false;  // filling is not writing
   }
   ~TMemBlobStream() override {
     if (!FModified || !FBuffer) return;
