@@ -144,6 +144,9 @@ class TTxFbfrDSet : public TDataSet {
   TStream* CreateBlobStream(TField* Field, TBlobStreamMode Mode) override;
   void CloseBlob(TField* Field) override;
   bool IsSequenced() override;
+  // Moves to the row at position Value of the current order; nothing
+  // happens outside 1..RecordCount or while filtered.
+  void SetRecNo(int Value) override;
   bool BookmarkValid(TBookmark Bookmark) override;
   int CompareBookmarks(TBookmark Bookmark1, TBookmark Bookmark2) override;
   bool Locate(const AnsiString& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
@@ -187,7 +190,6 @@ class TTxFbfrDSet : public TDataSet {
   void SetBookmarkFlag(char* Buffer, TBookmarkFlag Value) override;
   int GetRecordCount() override;
   int GetRecNo() override;
-  void SetRecNo(int Value) override;
 
   void InternalPost() override;
   void InternalDelete() override;
