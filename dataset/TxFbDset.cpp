@@ -464,6 +464,8 @@ void TTxFbfrDSet::InternalPost() {
     DoOnUpdateRecord(ukModify);
     DoOnRefreshRow(ukModify);
     DbiCheck(FMti->ModifyRecord(ActiveBuffer(), true));
+    // Under a sort order the row may have moved: stay on it.
+    FMti->SetToBookMark(ActiveBuffer() + FBookmarkOffset);
     return;
   }
   DoOnUpdateRecord(ukInsert);

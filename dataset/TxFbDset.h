@@ -15,7 +15,8 @@
 //
 // Changes: Post calls OnUpdateRecord, then OnRefreshRow (field validation
 // is skipped while it runs), then writes the row into the buffer; an
-// inserted row is always appended after the last occurrence. Delete calls
+// inserted row is always appended after the last occurrence. After a post
+// the data set stands on the posted row wherever the order put it. Delete calls
 // OnUpdateRecord, then removes the occurrence from every column. A handler
 // that raises stops the change before the buffer is touched. A write that
 // fails in the engine part way leaves the fields written before the failure
