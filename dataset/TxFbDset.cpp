@@ -194,7 +194,9 @@ void TTxFbfrDSet::InitBufferPointers(bool GetProps) {
     SetBookmarkSize(props.iBookMarkSize);
     FRecordSize = static_cast<unsigned short>(props.iRecBufSize);
   }
-  FBlobCacheOffset = FRecordSize + CalcFieldsSize();
+  // The areas behind the calculated fields start on pointer boundaries.
+  constexpr int alignment = alignof(void*);
+  FBlobCacheOffset = (FRecordSize + CalcFieldsSize() + alignment - 1) / alignment * alignment;
   FRecInfoOffset = FBlobCacheOffset + static_cast<int>(sizeof(void*)) * BlobFieldCount();
   FBookmarkOffset = FRecInfoOffset + kRecInfoSize;
   FRecBufSize = FBookmarkOffset + BookmarkSize();
@@ -964,7 +966,7 @@ TTxBlobStream::TTxBlobStream(TBlobField* Field, TBlobStreamMode Mode)
       DatabaseErrorFmt("Cannot access field \"%s\" in a filter", {FField->DisplayName()});
     if (!FField->Modified()) {
       DBIOpenMode openMode = dbiREADONLY;
-      if (Mode != bmRead) {
+      if (FMode != bmRead) {
         if (FField->ReadOnly()) DatabaseErrorFmt("Field \"%s\" is read-only", {FField->DisplayName()});
         if (!IsEditState(FDataSet->State())) DatabaseError("DataSet not in editing mode");
         openMode = dbiREADWRITE;
@@ -979,7 +981,7 @@ TTxBlobStream::TTxBlobStream(TBlobField* Field, TBlobStreamMode Mode)
     Application->HandleException(FDataSet);
   }
   FOpened = true;
-  if (Mode == bmWrite) Truncate();
+  if (FMode == bmWrite) Truncate();
 }
 
 TTxBlobStream::~TTxBlobStream() {
