@@ -881,17 +881,46 @@ void TDataSet::SetRecordValues(std::initializer_list<Variant> Values) {
   }
 }
 
-void TDataSet::AppendRecord(std::initializer_list<Variant> Values) {
-  Append();
-  SetRecordValues(Values);
-  Post();
+void TDataSet::AddRecord(std::initializer_list<Variant> Values, bool Append) {
+  BeginInsertAppend();
+  if (!Append) UpdateCursorPos();
+  DisableControls();
+  struct Enable {
+    TDataSet* Self;
+    ~Enable() { Self->EnableControls(); }
+  } enable{this};
+  MoveBuffer(FRecordCount, FActiveRecord);
+  try {
+    char* buffer = ActiveBuffer();
+    InitRecord(buffer);
+    FState = dsInsert;
+    try {
+      DoOnNewRecord();
+      FireEvent(AfterInsert);
+      SetRecordValues(Values);
+      FireEvent(BeforePost);
+      InternalAddRecord(buffer, Append);
+    } catch (...) {
+      FreeFieldBuffers();
+      FState = dsBrowse;
+      FModified = false;
+      throw;
+    }
+    FreeFieldBuffers();
+    FState = dsBrowse;
+    FModified = false;
+  } catch (...) {
+    MoveBuffer(FActiveRecord, FRecordCount);
+    throw;
+  }
+  MoveBuffer(FActiveRecord, FRecordCount);
+  Resync({});
+  FireEvent(AfterPost);
+  DoAfterScroll();
 }
 
-void TDataSet::InsertRecord(std::initializer_list<Variant> Values) {
-  Insert();
-  SetRecordValues(Values);
-  Post();
-}
+void TDataSet::AppendRecord(std::initializer_list<Variant> Values) { AddRecord(Values, true); }
+void TDataSet::InsertRecord(std::initializer_list<Variant> Values) { AddRecord(Values, false); }
 
 void TDataSet::ClearFields() {
   if (!IsEditMode(FState)) DatabaseError(SNotEditing, this);

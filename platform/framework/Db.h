@@ -739,8 +739,12 @@ class TDataSet : public TComponent {
   void UpdateRecord();
   bool Modified() const noexcept { return FModified; }
   bool CanModify() { return GetCanModify(); }
-  // Appends / inserts a record with Values (one per field, in order; null
-  // or missing values leave a field empty) and posts it.
+  // Adds a record with Values (one per field, in order; Null clears a
+  // field, an empty variant or a missing value leaves it as OnNewRecord
+  // made it) in one step: BeforeInsert, BeforeScroll, OnNewRecord,
+  // AfterInsert, the values, BeforePost, InternalAddRecord, AfterPost,
+  // AfterScroll, with the controls told once at the end. The new record
+  // becomes the active one; on a failure the records stay as they were.
   void AppendRecord(std::initializer_list<Variant> Values);
   void InsertRecord(std::initializer_list<Variant> Values);
   void ClearFields();
@@ -874,7 +878,10 @@ class TDataSet : public TComponent {
   virtual void CloseCursor();
   // Open the storage: fill the field definitions, make the default fields
   // (CreateFields when DefaultFields()), BindFields(true), set BookmarkSize,
-  // and leave the cursor before the first record.
+  // and leave the cursor before the first record. The state is still
+  // dsInactive meanwhile; FieldDefs()->Update() reaches InternalInitFieldDefs
+  // directly only once IsCursorOpen() answers true (otherwise it opens and
+  // closes the cursor for a description).
   virtual void InternalOpen() = 0;
   // Close the storage: BindFields(false), DestroyFields when DefaultFields().
   virtual void InternalClose() = 0;
@@ -892,10 +899,23 @@ class TDataSet : public TComponent {
   virtual void FreeRecordBuffer(char*& Buffer);
   virtual unsigned short GetRecordSize();
   // Reads the current (gmCurrent), next or prior record into Buffer and
-  // moves the cursor to it. grBOF / grEOF at the cracks; grError for a
-  // record that cannot be read (raised instead when DoCheck). A descendant
-  // fills the bookmark and its flag (bfCurrent), runs GetCalcFields(Buffer)
-  // and, when filtering, skips records OnFilterRecord refuses.
+  // moves the cursor to it. grBOF / grEOF at the cracks (the cursor then
+  // stands on the crack); grError for a record that cannot be read (raised
+  // instead when DoCheck). A descendant fills the bookmark and its flag
+  // (bfCurrent), runs GetCalcFields(Buffer) and, when filtering, skips
+  // records OnFilterRecord refuses (switching to dsFilter with SetTempState
+  // while the handler reads that buffer).
+  //
+  // Which buffer the fields see is the descendant's choice in
+  // GetFieldData/SetFieldData; the framework expects: ActiveBuffer() in
+  // dsBrowse (none when IsEmpty()), dsEdit and dsInsert; CalcBuffer() in
+  // dsCalcFields (Locate and Lookup scan that way too); the buffer being
+  // filtered in dsFilter. A calculated field (FieldNo() < 1) keeps its value
+  // in the buffer's calculated-field area (CalcFieldsSize() bytes, wherever
+  // the descendant puts it): a flag byte at Offset(), then DataSize() bytes.
+  // SetFieldData checks the state, runs Field->Validate(Buffer) for data
+  // fields, stores, and sends DataEvent(deFieldChange, Field) unless the
+  // state is dsCalcFields, dsFilter or dsNewValue.
   virtual TGetResult GetRecord(char* Buffer, TGetMode GetMode, bool DoCheck) = 0;
   // An empty record for inserting. The base's InitRecord runs
   // InternalInitRecord, clears the calculated fields and flags the buffer bfInserted.
@@ -927,7 +947,9 @@ class TDataSet : public TComponent {
   // insert: a new record); the base checks the required fields. InternalDelete:
   // delete the cursor's record. InternalCancel: forget pending changes.
   // InternalAddRecord: store Buffer as a new record (append or insert).
-  // The cursor stands on the active record when each is called.
+  // The cursor stands on the active record when each is called; afterwards
+  // the framework re-reads from the cursor (Resync), so a post or an added
+  // record leaves it on the stored record and a delete on the one after.
   virtual void InternalEdit();
   virtual void InternalPost();
   virtual void InternalDelete();
@@ -1022,6 +1044,7 @@ class TDataSet : public TComponent {
   bool RecordMatches(const std::vector<TField*>& Fields, const Variant& KeyValues,
                      TLocateOptions Options) const;
   void SetRecordValues(std::initializer_list<Variant> Values);
+  void AddRecord(std::initializer_list<Variant> Values, bool Append);
   void FireEvent(const TDataSetNotifyEvent& Event) {
     if (Event) Event(this);
   }

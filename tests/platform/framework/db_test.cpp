@@ -305,8 +305,20 @@ TEST_F(DataSetTest, InsertPutsTheNewRecordBeforeTheActiveOneAndAppendAtTheEnd) {
   EXPECT_EQ(both.GetElement(0), Variant(10));
   EXPECT_EQ(both.GetElement(1), Variant("Koniec"));
 
+  // AppendRecord and InsertRecord add and post in one step.
+  Log.Watch(*Ds);
+  Link.Take();
   Ds->AppendRecord({11, "Ostatni", Null()});
-  EXPECT_EQ(Column(1), "Adam,Ewa,Nowy,magazyn,Magazyn Główny,Zofia,Koniec,Ostatni"_ansi.str());
+  EXPECT_EQ(Log.Take(), "BeforeInsert BeforeScroll OnNewRecord AfterInsert BeforePost AfterPost AfterScroll");
+  EXPECT_EQ(Link.Take(), "Changed");
+  EXPECT_EQ(Window(), "4 5 10 [11]");
+  Ds->First();
+  Ds->InsertRecord({0, "Pierwszy"});
+  EXPECT_EQ(Window(), "[0] 1 2 9");
+  EXPECT_EQ(Column(1), "Pierwszy,Adam,Ewa,Nowy,magazyn,Magazyn Główny,Zofia,Koniec,Ostatni"_ansi.str());
+  EXPECT_EQ(Raised([&] { Ds->AppendRecord({12, Null()}); }), "EDatabaseError: Field 'NAME' must have a value");
+  EXPECT_EQ(Ds->State(), dsBrowse);
+  EXPECT_EQ(Window(), "[0] 1 2 9");
 }
 
 TEST_F(DataSetTest, CancelRestoresTheRecordAndAnUntouchedNewRecordIsDropped) {
@@ -415,6 +427,10 @@ TEST_F(DataSetTest, FieldsConvertTheirValuesAndRefuseWhatTheyCannotHold) {
   EXPECT_EQ(id->AsInteger(), 0);
   amount->SetValue(Variant("2.25"));
   EXPECT_EQ(amount->AsFloat(), 2.25);
+  static_cast<TFloatField*>(amount)->SetMaxValue(5);
+  EXPECT_EQ(Raised([&] { amount->SetAsFloat(5.5); }),
+            "EDatabaseError: 5.5 is not a valid value for field 'AMOUNT'. The allowed range is 0 to 5");
+  EXPECT_EQ(Raised([&] { name->SetFieldName("amount"); }), "EDatabaseError: People: Cannot perform this operation on an open dataset");
 
   TSmallintField small(nullptr);
   small.SetFieldName("QTY");
@@ -429,6 +445,47 @@ TEST_F(DataSetTest, FieldsConvertTheirValuesAndRefuseWhatTheyCannotHold) {
   EXPECT_EQ(counts.Rows()[0][0], Variant(static_cast<short>(-32768)));
   counts.Close();
   small.SetDataSet(nullptr);
+}
+
+TEST_F(DataSetTest, FieldListsAndDefinitionsRefuseBadShapes) {
+  TIntegerField loose(nullptr);
+  loose.SetFieldName("LOOSE");
+  EXPECT_EQ(Raised([&] { loose.AsInteger(); }), "EDatabaseError: Field 'LOOSE' has no dataset");
+  TIntegerField unnamed(nullptr);
+  EXPECT_EQ(Raised([&] { unnamed.SetDataSet(Ds); }), "EDatabaseError: People: Field name missing");
+  loose.SetDataSet(Ds);
+  TIntegerField twin(nullptr);
+  twin.SetFieldName("loose");
+  EXPECT_EQ(Raised([&] { twin.SetDataSet(Ds); }), "EDatabaseError: People: Duplicate field name 'loose'");
+  twin.SetFieldName("TWIN");
+  twin.SetDataSet(Ds);
+  EXPECT_EQ(Raised([&] { twin.SetFieldName("Loose"); }), "EDatabaseError: People: Duplicate field name 'Loose'");
+  EXPECT_EQ(Raised([&] { Ds->Fields()->Fields(2); }), "EDatabaseError: People: Field index out of range");
+  twin.SetDataSet(nullptr);
+  loose.SetDataSet(nullptr);
+
+  auto* name = new TStringField(&Owner);  // NAME is 20 characters wide
+  name->SetFieldName("NAME");
+  name->SetSize(10);
+  name->SetDataSet(Ds);
+  EXPECT_EQ(Raised([&] { Ds->Open(); }),
+            "EDatabaseError: People: Size mismatch for field 'NAME', expecting: 10 actual: 20");
+  delete name;
+  TFieldDef* word = Ds->FieldDefs()->Add("W", ftWord);
+  EXPECT_EQ(Raised([&] { word->CreateField(&Owner); }),
+            "EDatabaseError: People: Field 'W' is of an unknown type");
+  EXPECT_EQ(Raised([&] { Ds->FieldDefs()->Add("w", ftInteger); }),
+            "EDatabaseError: Duplicate name 'w' in People");
+
+  TMemDataSet numbers(&Owner, {{"X", ftFloat}});
+  numbers.Open();
+  numbers.Append();
+  numbers.FieldByName("X")->SetAsFloat(3e10);
+  EXPECT_EQ(Raised([&] { numbers.FieldByName("X")->AsInteger(); }), "ERangeError: Range check error");
+  TIME time = 0;
+  EXPECT_EQ(Raised([&] { DbiTimeEncode(24, 0, 0, &time); }), "EConvertError: Invalid argument to time encode");
+  EXPECT_EQ(Raised([&] { NativeToDateTime(ftTime, TDateTimeRec{MSecsPerDay}); }),
+            "EConvertError: '693594.86400000' is not a valid timestamp");
 }
 
 TEST_F(DataSetTest, DatesTravelInTheNativeEncodingsAndReadBackAsDateTimes) {

@@ -226,6 +226,14 @@ class TMemDataSet : public TDataSet {
     }
     ++PostsStored;
   }
+  void InternalAddRecord(void* Buffer, bool Append) override {
+    CheckRequiredFields();
+    const int index = Append || FCurrent < 0 ? static_cast<int>(FRows.size()) : FCurrent;
+    FRows.insert(FRows.begin() + index, TRow(FColumns.size()));
+    FIds.insert(FIds.begin() + index, ++FLastId);
+    WriteRow(index, static_cast<char*>(Buffer));
+    FCurrent = index;
+  }
   void InternalDelete() override {
     FRows.erase(FRows.begin() + FCurrent);
     FIds.erase(FIds.begin() + FCurrent);
