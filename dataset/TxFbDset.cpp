@@ -490,18 +490,16 @@ void TTxFbfrDSet::InternalPost() {
   }
   DoOnUpdateRecord(ukInsert);
   DoOnRefreshRow(ukInsert);
-  DbiCheck(FMti->AppendRecord(ActiveBuffer()));
-  // The new row is the last occurrence; under a sort order its position
-  // is wherever the order put it.
-  std::int32_t occ = FMti->GetRecordCount() - 1;
-  FMti->SetToBookMark(&occ);
+  InternalAddRecord(ActiveBuffer(), true);
 }
 
+// The new row is the last occurrence; under a sort order the cursor goes
+// wherever the order put it.
 void TTxFbfrDSet::InternalAddRecord(void* /*Buffer*/, bool Append) {
-  if (Append)
-    DbiCheck(FMti->AppendRecord(ActiveBuffer()));
-  else
-    DbiCheck(FMti->InsertRecord(dbiNOLOCK, ActiveBuffer()));
+  if (!Append) DbiCheck(FMti->InsertRecord(dbiNOLOCK, ActiveBuffer()));
+  DbiCheck(FMti->AppendRecord(ActiveBuffer()));
+  std::int32_t occ = FMti->GetRecordCount() - 1;
+  FMti->SetToBookMark(&occ);
 }
 
 void TTxFbfrDSet::InternalDelete() {

@@ -197,7 +197,12 @@ TEST_F(FbDset, EventsAroundPostAndDeleteAndWhereAnInsertGoes) {
                                               "AfterPost", "BeforePost", "update:insert", "refresh:insert",
                                               "AfterPost", "BeforeDelete", "update:delete", "AfterDelete"}));
   EXPECT_EQ(BufferIds(), (std::vector<int>{1, 2}));
-  EXPECT_EQ(Ids(), (std::vector<int>{1, 2}));
+  ds.AppendRecord({Variant(7), Variant(AnsiString("bb"))});  // no events: straight in
+  EXPECT_EQ(F("ID")->AsInteger(), 7);
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 7, 2}));
+  EXPECT_EQ(MessageOf([&] { ds.InsertRecord({Variant(8)}); }),
+            "Wstawianie rekordu w środku nie jest zaimplementowane"_ansi);
+  EXPECT_EQ(BufferIds(), (std::vector<int>{1, 2, 7}));
 }
 
 TEST_F(FbDset, ARaisingHandlerLeavesTheBufferAsItWas) {
