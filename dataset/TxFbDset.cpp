@@ -318,8 +318,9 @@ void TTxFbfrDSet::SetRecNo(int Value) {
   CheckBrowseMode();
   if (FSeqKind != 1 || Value == RecNo()) return;
   DoBeforeScroll();
-  if (FMti->SetToSeqNo(Value) == DBIERR_NONE) {
-    CursorPosChanged();
+  const bool moved = FMti->SetToSeqNo(Value) == DBIERR_NONE;
+  CursorPosChanged();  // the engine moved, even to a crack
+  if (moved) {
     Resync({rmCenter});
     DoAfterScroll();
   }
@@ -563,11 +564,12 @@ void TTxFbfrDSet::SetIndexExpr(const AnsiString& Value) {
     }
   }
   FIndexExpr = Value;
-  if (Active()) Resync({});
 }
 
 void TTxFbfrDSet::SwitchToOrder(const AnsiString& Expression) {
   UpdateCursorPos();
+  // Off the rows (an empty data set after Last) the engine has no row to keep.
+  if (FMti->GetCurrentRecord() > FMti->GetRecordCount()) FMti->SetToBegin();
   DBIResult result = FMti->SwitchToOrder(Expression, true);
   if (result == DBIERR_NOCURRREC) result = FMti->SwitchToOrder(Expression, false);
   DbiCheck(result);
@@ -580,6 +582,7 @@ void TTxFbfrDSet::SwitchToOrder(const AnsiString& Expression) {
     CloseCursor();
     throw;
   }
+  Resync({});
 }
 
 // ---- Filter ----------------------------------------------------------------------------------

@@ -122,6 +122,13 @@ TEST_F(FbDset, OpeningAndItsRefusals) {
   ds.SetTxFbfr(&bare);
   EXPECT_EQ(MessageOf<ENoRecordSet>([&] { ds.Open(); }), "No field defs in FML");
   EXPECT_FALSE(ds.GetMti()->open);
+  ds.SetTxFbfr(&buffer);
+  ds.Open();  // no rows: moves and a new order find nothing to stand on
+  ds.Last();
+  ds.SetIndexExpr("NAME");
+  EXPECT_TRUE(ds.Eof() && ds.Bof());
+  ds.Close();
+  ds.SetTxFbfr(&bare);
   EXPECT_EQ(MessageOf<EPropertyError>([&] { ds.SetFldGroup(-2); }), "Dopuszczalne wartości to -1,0,1,2,..."_ansi);
   ds.SetFldGroup(0);
   // The second column is short: a warning, and the data set is read-only.
@@ -265,6 +272,10 @@ TEST_F(FbDset, OrdersKeepTheRowAndAFailedExpressionChangesNothing) {
   EXPECT_EQ(F("ID")->AsInteger(), 1);
   ds.SetRecNo(7);  // out of range: stays
   EXPECT_EQ(ds.RecNo(), 3);
+  ds.SwitchToOrder("\\NAME");  // the engine only: IndexExpr stays, the rows are re-read
+  EXPECT_EQ(F("ID")->AsInteger(), 1);
+  EXPECT_EQ(ds.RecNo(), 1);
+  EXPECT_EQ(ds.GetIndexExpr(), "AMOUNT");
 }
 
 TEST_F(FbDset, AFilterHidesRowsAndCountsThoseItHasSeen) {
