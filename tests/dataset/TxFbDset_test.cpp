@@ -183,6 +183,36 @@ TEST_F(FbDset, ValuesReadAndWrittenThroughTheFields) {
   EXPECT_EQ(buffer.GetValues(kAmount, 1), Variant(20.0));
 }
 
+struct TCalc {
+  void Twice(TDataSet* dataSet) {
+    dataSet->FieldByName("TWICE")->SetAsInteger(dataSet->FieldByName("ID")->AsInteger() * 2);
+  }
+};
+
+TEST_F(FbDset, CalculatedFieldsLiveBehindTheRecord) {
+  Rows({"a", "b"});
+  ds.SetTxFbfr(&buffer);
+  ds.FieldDefs()->Update();
+  TComponent owner(nullptr);
+  for (int i = 0; i < ds.FieldDefs()->Count(); ++i) ds.FieldDefs()->Items(i)->CreateField(&owner);
+  auto* twice = new TIntegerField(&owner);
+  twice->SetFieldName("TWICE");
+  twice->SetFieldKind(fkCalculated);
+  twice->SetDataSet(&ds);
+  TCalc calc;
+  ds.OnCalcFields = TDataSetNotifyEvent(&calc, &TCalc::Twice);
+  ds.Open();
+  EXPECT_EQ(F("TWICE")->AsInteger(), 2);
+  ds.Last();
+  EXPECT_EQ(F("TWICE")->AsInteger(), 4);
+  ds.Edit();
+  F("ID")->SetAsInteger(7);  // recalculated on the change
+  EXPECT_EQ(F("TWICE")->AsInteger(), 14);
+  ds.Post();
+  EXPECT_EQ(BufferIds(), (std::vector<int>{1, 7}));
+  ds.Close();
+}
+
 TEST_F(FbDset, EventsAroundPostAndDeleteAndWhereAnInsertGoes) {
   Rows({"b", "a"});
   ds.SetIndexExpr("NAME");
