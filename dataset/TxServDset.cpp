@@ -203,7 +203,8 @@ void TTxQuickDSet::OnUpdateRecordHandler(TDataSet* /*DataSet*/, TUpdateKind Upda
     ExecuteAsDatabaseCall(service);
     TTxFbfr* reply = service->GetRecvData();
     const Variant code = ProtocolValue(reply, kErrCodeName, TDXErrCodeFieldId);
-    if (VarIsNull(code) || code.AsInteger() == 0) {
+    if (VarIsNull(code)) return;  // a reply that reports nothing is a success
+    if (code.AsInteger() == 0) {
       TakeSerial(reply);
       return;
     }
@@ -253,8 +254,10 @@ void TTxQuickDSet::RefreshCurrentRecord() {
     rows->SetValues(static_cast<unsigned long>(static_cast<FLDID32>(to->GetTxFldId())), occ,
                     reply->GetValues(fromId, 0));
   }
-  // The row may have moved in the order it is shown in.
+  // The row may have moved in the order it is shown in: find it again by
+  // its bookmark, not by its old position.
   if (!GetIndexExpr().IsEmpty()) GetMti()->UpdateIndex();
+  CursorPosChanged();
   Refresh();
 }
 

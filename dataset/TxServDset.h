@@ -90,8 +90,8 @@ class TTxServDSet : public TTxFbfrDSet {
   // unchanged and the data set stays closed.
   void InternalOpen() override;
   // A reply is editable unless the service says RecvReadOnly; a request
-  // always is. ReadOnly is not consulted here: SetFieldData refuses writes
-  // while it is set.
+  // always is. Neither ReadOnly nor the columns' occurrence counts are
+  // consulted here (a read-only field still refuses writes).
   bool GetCanModify() override;
 
  private:
@@ -123,7 +123,7 @@ class TTxServDSet : public TTxFbfrDSet {
 //      change silently, txuaRetry sends the same request again (as often as
 //      the handler asks), txuaIgnore goes on. A refusal without TDX_ROWID
 //      reports the row as -1;
-//   3. on success, when the reply holds TDX_SERIAL and a column is marked
+//   3. on TDX_ERRCODE 0, when the reply holds TDX_SERIAL and a column is marked
 //      AssignSerial, that field of the posted row takes the serial;
 //   4. for posts, when the refresh service has a name, it is called with the
 //      row's values (its send contract's fields) and the reply's fields
