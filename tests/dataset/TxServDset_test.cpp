@@ -184,7 +184,7 @@ struct TEvents {
     server.Trace.push_back("OnPostError " + ClassNameOf(typeid(*e)).str() + ": " + e->Message.str());
     action = daAbort;
   }
-  // Adds the row's name a second time under USER, to see that the handler's additions travel.
+  // With AddUser, puts USER=jan into the request, to see that the handler's additions travel.
   void Fill(TDataSet*, TUpdateKind kind, TTxFbfr* send) {
     server.Trace.push_back("OnUpdateBufferFill " + Kind(kind));
     if (AddUser) send->AppendOcc(kUser, Variant(AnsiString("jan")));
@@ -215,7 +215,7 @@ class ServiceDataSet : public FrameworkTest::NeutralSettingsTest {
     TTxGlobalClient::SetTranslateType(txttWindows);
     server = TServer();
     server.Rows = {{1, "Kowalski", 10}, {2, "Nowak", 0}, {3, "Adamska", 5}};
-    for (const char* name : {"T_SELECT"}) tpadvertise(const_cast<char*>(name), Select);
+    tpadvertise(const_cast<char*>("T_SELECT"), Select);
     tpadvertise(const_cast<char*>("T_REFRESH"), Refresh);
     for (const char* name : {"T_UPDATE", "T_INSERT", "T_DELETE"}) tpadvertise(const_cast<char*>(name), Change);
     GlobalCacheControl()->ClearService("T_SELECT");
@@ -313,9 +313,13 @@ TEST_F(ServDSet, TheReplyIsEditableOnlyWhenTheServiceAllowsTheRequestAlways) {
   EXPECT_TRUE(ds.CanModify());
 }
 
-TEST_F(ServDSet, NoServiceRefusesToOpenAndARemovedServiceIsForgotten) {
+TEST_F(ServDSet, NoServiceOrAFailedCallRefusesToOpenAndARemovedServiceIsForgotten) {
   EXPECT_EQ(Raised([&] { ds.Open(); }), "Exception: TxService puste");
+  service->SetServiceName("T_REFRESH");  // fails for a request without a known row
   ds.SetTxService(service.get());
+  EXPECT_EQ(Raised([&] { ds.Open(); }), "ETxSvcFail: Nie ma wiersza 0");
+  EXPECT_FALSE(ds.Active());
+  service->SetServiceName("T_SELECT");
   ds.Open();
   EXPECT_EQ(Raised([&] { ds.SetTxService(nullptr); }),
             "EDatabaseError: Cannot perform this operation on an open dataset");
@@ -325,13 +329,6 @@ TEST_F(ServDSet, NoServiceRefusesToOpenAndARemovedServiceIsForgotten) {
   EXPECT_EQ(ds.GetTxService(), nullptr);
   EXPECT_FALSE(ds.Active());
   EXPECT_EQ(Raised([&] { ds.Open(); }), "Exception: TxService puste");
-}
-
-TEST_F(ServDSet, AFailedCallAtOpenPassesUnchangedAndLeavesTheDataSetClosed) {
-  service->SetServiceName("T_REFRESH");  // fails for a request without a known row
-  ds.SetTxService(service.get());
-  EXPECT_EQ(Raised([&] { ds.Open(); }), "ETxSvcFail: Nie ma wiersza 0");
-  EXPECT_FALSE(ds.Active());
 }
 
 // ---- TTxQuickDSet --------------------------------------------------------------------------
@@ -409,24 +406,7 @@ TEST_F(QuickDSet, EachRequestHoldsTheRowsFieldsOfItsServicesContractAndTheFiller
                             "T_INSERT AMOUNT=2.5 NAME=Zajac USER=jan", "AfterPost", "OnUpdateBufferFill delete",
                             "T_DELETE ID=3 USER=jan", "AfterDelete"}));
   EXPECT_EQ(Shown(ds), (Lines{"1 Kowalski 10", "2 Nowacka 0", "4 Zajac 2.5"}));
-}
-
-TEST_F(QuickDSet, PostsAndDeletesGoThroughTheirServicesInOrder) {
-  OpenAt(2);
-  Rename("Nowacka");
-  ds.Post();
-  EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill modify", "T_UPDATE ID=2 AMOUNT=0 NAME=Nowacka",
-                            "AfterPost"}));
-  server.Answers = {Serial(4)};
-  ds.Append();
-  ds.FieldByName("NAME")->SetAsString("Zielona");
-  ds.FieldByName("AMOUNT")->SetAsFloat(0);
-  ds.Post();
-  EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill insert", "T_INSERT AMOUNT=0 NAME=Zielona", "AfterPost"}));
-  ASSERT_TRUE(ds.Locate("ID", Variant(1), TLocateOptions()));
-  ds.Delete();
-  EXPECT_EQ(Taken(), (Lines{"OnUpdateBufferFill delete", "T_DELETE ID=1", "AfterDelete"}));
-  EXPECT_EQ(Reply(), (Lines{"ID=2 ID=3 ID=4 AMOUNT=0 AMOUNT=5 AMOUNT=0 NAME=Nowacka NAME=Adamska NAME=Zielona"}));
+  EXPECT_EQ(Reply(), (Lines{"ID=1 ID=2 ID=4 AMOUNT=10 AMOUNT=0 AMOUNT=2.5 NAME=Kowalski NAME=Nowacka NAME=Zajac"}));
 }
 
 TEST_F(QuickDSet, AnInsertedRowTakesTheSerialOfASuccessfulReplyOnly) {
