@@ -171,6 +171,8 @@ void TTxFbfrDSet::InternalOpen() {
   FieldDefs()->Update();
   if (DefaultFields()) CreateFields();
   BindFields(true);
+  FBoundFields.clear();
+  for (int i = 0; i < FieldCount(); ++i) FBoundFields.push_back(Fields()->Fields(i));
   InitBufferPointers(false);
   FMti->SetToBegin();
   FMti->SetIndexFlds(FIndexExpr);
@@ -192,14 +194,22 @@ void TTxFbfrDSet::InitBufferPointers(bool GetProps) {
     SetBookmarkSize(props.iBookMarkSize);
     FRecordSize = static_cast<unsigned short>(props.iRecBufSize);
   }
-  FBlobCacheOffset = FRecordSize + CalcFieldsSize();
+  // The areas behind the calculated fields start on pointer boundaries.
+  constexpr int alignment = alignof(void*);
+  FBlobCacheOffset = (FRecordSize + CalcFieldsSize() + alignment - 1) / alignment * alignment;
   FRecInfoOffset = FBlobCacheOffset + static_cast<int>(sizeof(void*)) * BlobFieldCount();
   FBookmarkOffset = FRecInfoOffset + kRecInfoSize;
   FRecBufSize = FBookmarkOffset + BookmarkSize();
+  FColumns.clear();
+  for (int i = 0; i < FieldDefs()->Count(); ++i) {
+    const TFieldDef* def = FieldDefs()->Items(i);
+    FColumns.push_back({def->DataType(), FMti->FldBufSize(i + 1) - 1, def->Size(), FMti->FldBufOffset(i + 1)});
+  }
 }
 
 void TTxFbfrDSet::InternalClose() {
   FFilterHandle = 0;
+  FBoundFields.clear();
   BindFields(false);
   if (DefaultFields()) DestroyFields();
   FCanModify = false;
@@ -268,7 +278,10 @@ TGetResult TTxFbfrDSet::GetRecord(char* Buffer, TGetMode GetMode, bool DoCheck) 
       info.BookmarkFlag = bfCurrent;
       info.RecordNumber = FSeqKind == 1 ? FRecProps.iSeqNum : (FSeqKind == 0 ? FRecProps.iPhyRecNum : -1);
       GetCalcFields(Buffer);
-      DbiCheck(FMti->GetBookMark(Buffer + FBookmarkOffset));
+      // The bookmark is the occurrence the engine just read (what its
+      // GetBookMark would answer, without counting the rows again).
+      const std::int32_t occ = FRecProps.iPhyRecNum;
+      std::memcpy(Buffer + FBookmarkOffset, &occ, sizeof occ);
       return grOK;
     }
     case DBIERR_BOF: return grBOF;
@@ -353,8 +366,10 @@ bool TTxFbfrDSet::GetFieldData(int FieldNo, void* Buffer) { return GetFieldDataB
 bool TTxFbfrDSet::GetFieldDataByNumber(int FieldNo, void* Buffer) {
   char* record = nullptr;
   if (!GetActiveRecBuf(record)) return false;
-  const TFieldType type =
-      FieldNo >= 1 && FieldNo <= FieldDefs()->Count() ? FieldDefs()->Items(FieldNo - 1)->DataType() : ftUnknown;
+  const TColumnInfo* column =
+      FieldNo >= 1 && FieldNo <= static_cast<int>(FColumns.size()) ? &FColumns[static_cast<std::size_t>(FieldNo - 1)]
+                                                                   : nullptr;
+  const TFieldType type = column ? column->DataType : ftUnknown;
   bool blank = true;
   if (type == ftDate) {
     std::int32_t days = 0;
@@ -396,12 +411,17 @@ bool TTxFbfrDSet::GetFieldDataByNumber(int FieldNo, void* Buffer) {
     }
     return true;
   }
-  DbiCheck(FMti->GetField(FieldNo, record, Buffer, &blank));
-  if (type == ftString && Buffer) {
-    // A one-character column's slot has no room for the terminating zero.
-    const int area = FMti->FldBufSize(FieldNo) - 1;
-    if (area < FieldDefs()->Items(FieldNo - 1)->Size() + 1) static_cast<char*>(Buffer)[area] = '\0';
+  if (column) {
+    // The engine's GetField, read in place: the null indicator, then the data.
+    const char* slot = record + column->Offset;
+    blank = slot[0] == 0;
+    if (Buffer) std::memcpy(Buffer, slot + 1, static_cast<std::size_t>(column->DataArea));
+  } else {
+    DbiCheck(FMti->GetField(FieldNo, record, Buffer, &blank));
   }
+  // A one-character column's slot has no room for the terminating zero.
+  if (type == ftString && Buffer && column->DataArea < column->Size + 1)
+    static_cast<char*>(Buffer)[column->DataArea] = '\0';
   return !blank;
 }
 
@@ -683,7 +703,7 @@ int TTxFbfrDSet::FindRowByText(const std::vector<TField*>& Fields, const Variant
   if (Filtered() && FFilterHandle != 0) return -1;
   struct TKey {
     FLDID32 Id;
-    int Limit;  // characters the field keeps
+    std::size_t Limit;  // characters the field keeps
     std::string Text;
   };
   std::vector<TKey> keys;
@@ -698,7 +718,10 @@ int TTxFbfrDSet::FindRowByText(const std::vector<TField*>& Fields, const Variant
     if (type != FLD_STRING && type != FLD_CHAR) return -1;
     AnsiString text = VarToStr(value);
     if (Options.Contains(loCaseInsensitive)) text = AnsiUpperCase(text);
-    keys.push_back({id, type == FLD_CHAR ? 1 : def->GetMaxSize(), text.str()});
+    const auto limit = static_cast<std::size_t>(type == FLD_CHAR ? 1 : def->GetMaxSize());
+    // A key longer than the field can hold matches no row.
+    if (text.str().size() > limit) return 0;
+    keys.push_back({id, limit, text.str()});
   }
   std::array<unsigned char, 256> map{};
   if (!ByteMapOf(
@@ -715,31 +738,38 @@ int TTxFbfrDSet::FindRowByText(const std::vector<TField*>& Fields, const Variant
   }
   const bool partial = Options.Contains(loPartialKey);
   FBFR32* fbfr = GetTxFbfr()->GetFbfrP();
-  const int count = FMti->GetRecordCount();
-  for (int recNo = 1; recNo <= count; ++recNo) {
-    const auto occ = static_cast<FLDOCC32>(FMti->tuxOccFromRecNo(recNo));
-    bool match = true;
+  auto matches = [&](FLDOCC32 occ) {
     for (const TKey& key : keys) {
+      // The field's text is the stored one up to its zero byte, cut to Limit.
       FLDLEN32 length = 0;
       const char* stored = Ffind32(fbfr, key.Id, occ, &length);
-      std::size_t size = stored ? strnlen(stored, std::min<std::size_t>(length, static_cast<std::size_t>(key.Limit))) : 0;
-      if (partial && size > key.Text.size()) size = key.Text.size();
-      if (size != key.Text.size()) {
-        match = false;
-        break;
-      }
+      const std::size_t available = stored ? static_cast<std::size_t>(length) : 0;
+      const std::size_t size = key.Text.size();
       for (std::size_t j = 0; j < size; ++j) {
-        if (map[static_cast<unsigned char>(stored[j])] != static_cast<unsigned char>(key.Text[j])) {
-          match = false;
-          break;
-        }
+        if (j >= available || stored[j] == '\0') return false;
+        if (map[static_cast<unsigned char>(stored[j])] != static_cast<unsigned char>(key.Text[j])) return false;
       }
-      if (!match) break;
+      // Without a partial key the text must end where the key does.
+      if (!partial && size < key.Limit && size < available && stored[size] != '\0') return false;
     }
-    if (match) return recNo;
+    return true;
+  };
+  const int count = FMti->GetRecordCount();
+  int found = 0;
+  if (FMti->GetIndexExpr().IsEmpty()) {
+    // The buffer's order: the first matching occurrence is the first row.
+    for (FLDOCC32 occ = 0; occ < count && found == 0; ++occ)
+      if (matches(occ)) found = static_cast<int>(occ) + 1;
+  } else {
+    // A sort order: the matching occurrence shown first wins.
+    for (FLDOCC32 occ = 0; occ < count && found != 1; ++occ) {
+      if (!matches(occ)) continue;
+      const int recNo = FMti->tuxRecNoFromOcc(occ);
+      if (recNo > 0 && (found == 0 || recNo < found)) found = recNo;
+    }
   }
   Ferror32 = 0;  // occurrences a shorter column lacks are not errors here
-  return 0;
+  return found;
 }
 
 // Any keys: each row is read (through the filter) into a buffer of its own
@@ -783,6 +813,29 @@ int TTxFbfrDSet::FindRowByFields(const std::vector<TField*>& Fields, const Varia
 Variant TTxFbfrDSet::Lookup(const AnsiString& KeyFields, const Variant& KeyValues, const AnsiString& ResultFields) {
   if (!Locate(KeyFields, KeyValues, TLocateOptions())) return Null();
   return FieldValues(ResultFields);
+}
+
+// ---- Fields by name ----------------------------------------------------------------------
+
+TField* TTxFbfrDSet::FieldNamedExactly(const AnsiString& FieldName) const noexcept {
+  const std::string& wanted = FieldName.str();
+  if (wanted.empty()) return nullptr;
+  for (TField* field : FBoundFields) {
+    const std::string& name = field->FieldName().str();
+    if (name.size() == wanted.size() && name[0] == wanted[0] && std::memcmp(name.data(), wanted.data(), name.size()) == 0)
+      return field;
+  }
+  return nullptr;
+}
+
+TField* TTxFbfrDSet::FindField(const AnsiString& FieldName) const {
+  if (TField* field = FieldNamedExactly(FieldName)) return field;
+  return TDataSet::FindField(FieldName);
+}
+
+TField* TTxFbfrDSet::FieldByName(const AnsiString& FieldName) const {
+  if (TField* field = FieldNamedExactly(FieldName)) return field;
+  return TDataSet::FieldByName(FieldName);
 }
 
 // ---- Fields by FML32 id ----------------------------------------------------------------------
@@ -913,7 +966,7 @@ TTxBlobStream::TTxBlobStream(TBlobField* Field, TBlobStreamMode Mode)
       DatabaseErrorFmt("Cannot access field \"%s\" in a filter", {FField->DisplayName()});
     if (!FField->Modified()) {
       DBIOpenMode openMode = dbiREADONLY;
-      if (Mode != bmRead) {
+      if (FMode != bmRead) {
         if (FField->ReadOnly()) DatabaseErrorFmt("Field \"%s\" is read-only", {FField->DisplayName()});
         if (!IsEditState(FDataSet->State())) DatabaseError("DataSet not in editing mode");
         openMode = dbiREADWRITE;
@@ -928,7 +981,7 @@ TTxBlobStream::TTxBlobStream(TBlobField* Field, TBlobStreamMode Mode)
     Application->HandleException(FDataSet);
   }
   FOpened = true;
-  if (Mode == bmWrite) Truncate();
+  if (FMode == bmWrite) Truncate();
 }
 
 TTxBlobStream::~TTxBlobStream() {
