@@ -115,14 +115,14 @@ void Serve(TPSVCINFO* info) {
 
 // ---- The client ---------------------------------------------------------------------------------
 
-struct TColumnOf {
+struct TFieldDecl {
   const char* Name;
   FLDID32 Id;
   bool Serial = false;
 };
-std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<TColumnOf> fields) {
+std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<TFieldDecl> fields) {
   auto contract = std::make_unique<TTxFbfrDef>(nullptr);
-  for (const TColumnOf& field : fields) {
+  for (const TFieldDecl& field : fields) {
     TTxFbfrFldDef* def = contract->AddFldDef(field.Id);
     def->SetTxFldName(field.Name);
     def->SetMaxSize(Fldtype32(field.Id) == FLD_STRING ? 40 : 0);
