@@ -1,5 +1,7 @@
 #include "dataset/TxMti.h"
 
+#include "dataset/TxMtiOrder.h"
+
 #include <fml32.h>
 
 #include <algorithm>
@@ -120,12 +122,14 @@ void TTxMti::SetTxFbfr(TTxFbfr* Fbfr) {
   CheckCursorClosed();
   if (!FIndexExpr.IsEmpty()) MakeIndex(AnsiString());
   FFbfr = Fbfr;
+  FFieldCount = 0;  // the columns of the old buffer's contract are gone until Open maps the new ones
   FLayoutStale = true;
 }
 
 void TTxMti::SetTxFldGroup(int Group) {
   CheckCursorClosed();
   FFldGroup = Group;
+  FFieldCount = 0;
   FLayoutStale = true;
 }
 
@@ -320,16 +324,16 @@ int TTxMti::GetRecordCount() { return tuxGetMaxOccCount(); }
 
 int TTxMti::tuxOccFromRecNo(int RecNo) {
   if (RecNo < 1 || RecNo > GetRecordCount()) throw Exception("Zły numer rekordu %d"_ansi, {RecNo});
-  if (!FOrdered) return RecNo - 1;
-  if (RecNo >= static_cast<int>(FOrder.size())) return -1;  // the buffer grew behind the order
-  return FOrder[static_cast<std::size_t>(RecNo)] - 1;
+  if (!FRows) return RecNo - 1;
+  if (RecNo > FRows->Count()) return -1;  // the buffer grew behind the order
+  return FRows->OccAt(RecNo);
 }
 
 int TTxMti::tuxRecNoFromOcc(long Occ) {
-  if (!FOrdered) return static_cast<int>(Occ + 1);
-  const int count = std::min(GetRecordCount(), static_cast<int>(FPosition.size()));
-  if (Occ < 0 || Occ >= count) return -1;
-  const int position = FPosition[static_cast<std::size_t>(Occ)];
+  if (!FRows) return static_cast<int>(Occ + 1);
+  const int count = GetRecordCount();
+  if (Occ < 0 || Occ >= std::min(count, FRows->Count())) return -1;
+  const int position = FRows->PositionOf(static_cast<int>(Occ));
   return position <= count ? position : -1;
 }
 
@@ -529,7 +533,7 @@ DBIResult TTxMti::GetRecord(DBILockType /*Lock*/, void* RecBuf, RECProps* Props)
 DBIResult TTxMti::ReadRecord(int Count, void* RecBuf, RECProps* Props) {
   if (FCurrentRecord < 1) return DBIERR_BOF;
   if (FCurrentRecord > Count) return DBIERR_EOF;
-  const int occ = !FOrdered ? FCurrentRecord - 1 : tuxOccFromRecNo(FCurrentRecord);
+  const int occ = !FRows ? FCurrentRecord - 1 : tuxOccFromRecNo(FCurrentRecord);
   auto* record = static_cast<unsigned char*>(RecBuf);
   const std::int32_t header = FCurrentRecord;
   std::memcpy(record, &header, sizeof header);
@@ -905,41 +909,94 @@ void TTxMti::MakeIndexInfo(const AnsiString& Expression) {
   }
 }
 
-void TTxMti::FreeOrder() noexcept {
-  FOrdered = false;
-  FOrder.clear();
-  FOrder.shrink_to_fit();
-  FPosition.clear();
-  FPosition.shrink_to_fit();
-  FKeys.clear();
-  FKeys.shrink_to_fit();
-  FKeySlot.clear();
-  FKeySlot.shrink_to_fit();
-  FFreeSlots.clear();
+void TTxMti::FreeOrder() noexcept { FRows.reset(); }
+
+bool TTxMti::OrderMatches(int Count) const noexcept { return FRows && FRows->Count() == Count; }
+
+// A key value read in place, as GetValues gives it; false when it takes the
+// general way (absent occurrences, longs beyond 32 bits, other types).
+bool TTxMti::ReadKeyValue(const TSortKey& Key, int Occ, bool& IsNull, double& Number, std::string& Text) {
+  FLDLEN32 length = 0;
+  const char* value = Ffind32(FFbfr->GetFbfrP(), static_cast<FLDID32>(Key.FldId), Occ, &length);
+  if (!value) {
+    Ferror32 = 0;
+    return false;
+  }
+  IsNull = false;
+  switch (Key.Type) {
+    case FLD_SHORT:
+    case FLD_LONG: {
+      long number = 0;
+      if (Key.Type == FLD_SHORT) {
+        short small = 0;
+        std::memcpy(&small, value, sizeof small);
+        IsNull = small == kNullShort;
+        number = small;
+      } else {
+        std::memcpy(&number, value, sizeof number);
+        IsNull = number == kNullLong;
+      }
+      if (Key.Logical == txlftDate) number += 1;
+      Number = static_cast<double>(number);
+      return true;
+    }
+    case FLD_FLOAT: {
+      float single = 0;
+      std::memcpy(&single, value, sizeof single);
+      IsNull = BadFloat(single) || single == kNullFloat;
+      Number = single;
+      return true;
+    }
+    case FLD_DOUBLE: {
+      std::memcpy(&Number, value, sizeof Number);
+      IsNull = BadDouble(Number) || Number == kNullDouble;
+      if (Number < 0.0 && Key.Logical == txlftTime) Number += 1.0;
+      return true;
+    }
+    case FLD_CHAR:
+      IsNull = value[0] == '\0';
+      Text.assign(value, 1);
+      return true;
+    case FLD_STRING:
+      IsNull = value[0] == '\0';
+      Text.assign(value, strnlen(value, static_cast<std::size_t>(length)));
+      TTxGlobalClient::TranslateString(reinterpret_cast<unsigned char*>(Text.data()), false);
+      return true;
+    default: return false;
+  }
 }
 
 std::string TTxMti::BuildKey(int Occ) {
   std::string key;
+  std::string text;
   for (int i = 0; i < FSortInfo.KeyCount; ++i) {
     const TSortKey& sortKey = FSortInfo.Keys[static_cast<std::size_t>(i)];
     if (sortKey.FldId == 0)
       throw ETxFmlError("Pole " + sortKey.Name + "ma błędny identyfikator <"_ansi + AnsiString(sortKey.FldId) +
                         ">");
     const std::size_t start = key.size();
-    const Variant value = FFbfr->GetValues(sortKey.FldId, Occ);
-    if (VarIsNull(value)) {
+    bool isNull = false;
+    double number = 0;
+    if (!ReadKeyValue(sortKey, Occ, isNull, number, text)) {
+      const Variant value = FFbfr->GetValues(sortKey.FldId, Occ);
+      isNull = VarIsNull(value);
+      if (!isNull && (sortKey.Type == FLD_STRING || sortKey.Type == FLD_CHAR)) {
+        text = value.AsString().str();
+      } else if (!isNull) {
+        number = value.AsDouble();
+      }
+    }
+    if (isNull) {
       key.push_back(kNullMarker);
     } else {
       key.push_back(kValueMarker);
-      const int type = Fldtype32(static_cast<FLDID32>(sortKey.FldId));
-      if (type == FLD_STRING || type == FLD_CHAR) {
-        const AnsiString text = value.AsString();
+      if (sortKey.Type == FLD_STRING || sortKey.Type == FLD_CHAR) {
         unsigned long flags = 0;
         if (sortKey.CaseInsensitive) flags |= NORM_IGNORECASE;
         if (!sortKey.WordSort) flags |= SORT_STRINGSORT;
-        key += CompareStringKeyA(flags, text.data(), text.Length());
+        CompareStringKeyA(flags, text.data(), static_cast<int>(text.size()), key);
       } else {
-        AppendOrderedDouble(key, value.AsDouble());
+        AppendOrderedDouble(key, number);
       }
     }
     if (sortKey.Descending)
@@ -955,39 +1012,41 @@ void TTxMti::FailIndex(const AnsiString& Message) {
 
 void TTxMti::BuildOrder(int Count) {
   FreeOrder();
+  for (int i = 0; i < FSortInfo.KeyCount; ++i) {
+    TSortKey& key = FSortInfo.Keys[static_cast<std::size_t>(i)];
+    key.Type = Fldtype32(static_cast<FLDID32>(key.FldId));
+    key.Logical = tuxGetFldLogicalType(key.FldId);
+  }
   try {
     const auto n = static_cast<std::size_t>(Count);
-    FKeys.resize(n);
-    FKeySlot.resize(n);
-    for (int occ = 0; occ < Count; ++occ) {
-      FKeys[static_cast<std::size_t>(occ)] = BuildKey(occ);
-      FKeySlot[static_cast<std::size_t>(occ)] = occ;
-    }
-    // Sort by the keys' first eight bytes, and by the whole keys only where those tie.
+    std::vector<std::string> keys(n);
+    for (int occ = 0; occ < Count; ++occ) keys[static_cast<std::size_t>(occ)] = BuildKey(occ);
+    // Sort by the keys' first sixteen bytes, and by the whole keys only where those tie.
     struct TEntry {
-      std::uint64_t Prefix;
+      std::uint64_t Head;
+      std::uint64_t Next;
       int Occ;
     };
+    auto bytesAt = [](const std::string& key, std::size_t from) {
+      std::uint64_t word = 0;
+      for (std::size_t j = from; j < from + 8; ++j)
+        word = (word << 8) | (j < key.size() ? static_cast<unsigned char>(key[j]) : 0U);
+      return word;
+    };
     std::vector<TEntry> entries(n);
-    for (std::size_t occ = 0; occ < n; ++occ) {
-      const std::string& key = FKeys[occ];
-      std::uint64_t prefix = 0;
-      for (std::size_t j = 0; j < 8; ++j)
-        prefix = (prefix << 8) | (j < key.size() ? static_cast<unsigned char>(key[j]) : 0U);
-      entries[occ] = {prefix, static_cast<int>(occ)};
-    }
-    std::sort(entries.begin(), entries.end(), [this](const TEntry& a, const TEntry& b) {
-      if (a.Prefix != b.Prefix) return a.Prefix < b.Prefix;
-      return FKeys[static_cast<std::size_t>(a.Occ)] < FKeys[static_cast<std::size_t>(b.Occ)];
+    for (std::size_t occ = 0; occ < n; ++occ)
+      entries[occ] = {bytesAt(keys[occ], 0), bytesAt(keys[occ], 8), static_cast<int>(occ)};
+    std::sort(entries.begin(), entries.end(), [&keys](const TEntry& a, const TEntry& b) {
+      if (a.Head != b.Head) return a.Head < b.Head;
+      if (a.Next != b.Next) return a.Next < b.Next;
+      return keys[static_cast<std::size_t>(a.Occ)] < keys[static_cast<std::size_t>(b.Occ)];
     });
-    FOrder.resize(n + 1);
-    FPosition.resize(n);
-    FOrder[0] = 0;
-    for (std::size_t pos = 0; pos < n; ++pos) {
-      FOrder[pos + 1] = entries[pos].Occ + 1;
-      FPosition[static_cast<std::size_t>(entries[pos].Occ)] = static_cast<int>(pos + 1);
-    }
-    FOrdered = true;
+    std::vector<int> order(n);
+    for (std::size_t pos = 0; pos < n; ++pos) order[pos] = entries[pos].Occ;
+    entries = {};
+    auto rows = std::make_unique<TTxSortedRows>();
+    rows->Build(std::move(keys), order);
+    FRows = std::move(rows);
   } catch (const std::bad_alloc&) {
     FreeOrder();
     throw EOutOfMemory("Brak pamięci na utworzenie indeksu"_ansi);
@@ -1043,48 +1102,20 @@ DBIResult TTxMti::SwitchToOrder(const AnsiString& Expression, bool KeepPosition)
   return DBIERR_NONE;
 }
 
-int TTxMti::InsertionPoint(const std::string& Key, int Count) const {
-  // Positions 1..Count hold occurrences whose keys are in order.
-  int low = 1, high = Count + 1;
-  while (low < high) {
-    const int mid = low + (high - low) / 2;
-    const int occ = FOrder[static_cast<std::size_t>(mid)] - 1;
-    const std::string& other = FKeys[static_cast<std::size_t>(FKeySlot[static_cast<std::size_t>(occ)])];
-    if (other < Key) {
-      low = mid + 1;
-    } else {
-      high = mid;
-    }
-  }
-  return low;
-}
-
 void TTxMti::OrderAfterChange(int Occ) {
-  if (!FOrdered) return;
-  const int count = GetRecordCount();
-  if (!OrderMatches(count)) return UpdateIndex();
+  if (!FRows) return;
+  if (!OrderMatches(GetRecordCount())) return UpdateIndex();
   std::string key;
   try {
     key = BuildKey(Occ);
   } catch (const Exception& e) {
     FailIndex(e.Message);
   }
-  const int from = FPosition[static_cast<std::size_t>(Occ)];
-  std::string& stored = FKeys[static_cast<std::size_t>(FKeySlot[static_cast<std::size_t>(Occ)])];
-  stored = std::move(key);
-  // Take the entry out, find where the key belongs among the others, put it back.
-  int* order = FOrder.data();
-  int* position = FPosition.data();
-  std::memmove(order + from, order + from + 1, static_cast<std::size_t>(count - from) * sizeof(int));
-  const int to = InsertionPoint(stored, count - 1);
-  std::memmove(order + to + 1, order + to, static_cast<std::size_t>(count - 1 - to + 1) * sizeof(int));
-  order[to] = Occ + 1;
-  const int low = std::min(from, to), high = std::max(from, to);
-  for (int pos = low; pos <= high; ++pos) position[order[pos] - 1] = pos;
+  FRows->Change(Occ, std::move(key));
 }
 
 void TTxMti::OrderAfterAppend(int Occ) {
-  if (!FOrdered) return;
+  if (!FRows) return;
   const int count = GetRecordCount();  // the appended record included
   if (!OrderMatches(count - 1) || Occ != count - 1) return UpdateIndex();
   std::string key;
@@ -1093,46 +1124,13 @@ void TTxMti::OrderAfterAppend(int Occ) {
   } catch (const Exception& e) {
     FailIndex(e.Message);
   }
-  int slot;
-  if (!FFreeSlots.empty()) {
-    slot = FFreeSlots.back();
-    FFreeSlots.pop_back();
-    FKeys[static_cast<std::size_t>(slot)] = std::move(key);
-  } else {
-    slot = static_cast<int>(FKeys.size());
-    FKeys.push_back(std::move(key));
-  }
-  FKeySlot.push_back(slot);
-  const int to = InsertionPoint(FKeys[static_cast<std::size_t>(slot)], count - 1);
-  FOrder.insert(FOrder.begin() + to, Occ + 1);
-  FPosition.push_back(0);
-  for (int pos = to; pos <= count; ++pos) FPosition[static_cast<std::size_t>(FOrder[static_cast<std::size_t>(pos)] - 1)] = pos;
+  FRows->Append(std::move(key));
 }
 
 void TTxMti::OrderAfterDelete(int Occ) {
-  if (!FOrdered) return;
-  const int count = GetRecordCount();  // the deleted record excluded
-  if (!OrderMatches(count + 1)) return UpdateIndex();
-  const int from = FPosition[static_cast<std::size_t>(Occ)];
-  // Positions above the deleted one move down; occurrences above it too.
-  int* order = FOrder.data();
-  const int deleted = Occ + 1;
-  for (int pos = 1; pos < from; ++pos) order[pos] -= order[pos] > deleted ? 1 : 0;
-  for (int pos = from; pos <= count; ++pos) {
-    const int next = order[pos + 1];
-    order[pos] = next - (next > deleted ? 1 : 0);
-  }
-  FOrder.pop_back();
-  int* position = FPosition.data();
-  for (int occ = 0; occ < Occ; ++occ) position[occ] -= position[occ] > from ? 1 : 0;
-  for (int occ = Occ; occ < count; ++occ) {
-    const int next = position[occ + 1];
-    position[occ] = next - (next > from ? 1 : 0);
-  }
-  FPosition.pop_back();
-  FFreeSlots.push_back(FKeySlot[static_cast<std::size_t>(Occ)]);
-  FKeys[static_cast<std::size_t>(FKeySlot[static_cast<std::size_t>(Occ)])].clear();
-  FKeySlot.erase(FKeySlot.begin() + Occ);
+  if (!FRows) return;
+  if (!OrderMatches(GetRecordCount() + 1)) return UpdateIndex();  // the deleted record counted
+  FRows->Erase(Occ);
 }
 
 // ---- The comparison of two records -----------------------------------------------------------

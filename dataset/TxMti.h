@@ -6,9 +6,10 @@
 // the occurrence that the order puts at position r. Operations follow the
 // framework database engine's cursor calls: they return a DBIResult (0 or a
 // DBIERR_* code), fill caller-supplied record buffers and report CURProps
-// and RECProps. Misuse and limits raise the framework's Exception; values
-// are read and written through TTxFbfr::GetValues/SetValues/AppendOcc, whose
-// exceptions pass through unchanged.
+// and RECProps. Misuse and limits raise the framework's Exception. Values
+// are written through TTxFbfr::SetValues/AppendOcc, whose exceptions pass
+// through unchanged, and read as TTxFbfr::GetValues delivers them (null
+// values, logical types, code page), straight from the FML32 buffer.
 //
 // Record buffer: a 4-byte header (the record number the record was read at)
 // followed by one slot per column, unpadded: a null indicator byte (1 =
@@ -16,13 +17,13 @@
 // double, also for date-time strings; MaxSize+1 bytes of NUL-padded text; a
 // 4-byte BLOB handle for memo and binary columns).
 //
-// Sort orders keep the record numbers of the rows in position order plus the
-// inverse (occurrence -> position) and a cache of each row's sort key,
-// built once per MakeIndex: a key is read once per record and texts compare
-// as collation keys. A post, append or delete made through the engine moves
-// the one row concerned instead of sorting again; rows that compare equal on
-// every key keep no promised order. Changes made to the buffer behind the
-// engine's back are seen after the next UpdateIndex or MakeIndex.
+// A sort order keeps each row's sort key, read once per record when the
+// order is built (texts as collation keys, compared as bytes), and the rows
+// in position order (TTxSortedRows): position -> occurrence and back cost
+// O(log n). A post, append or delete made through the engine moves the one
+// row concerned instead of sorting again; rows that compare equal on every
+// key keep no promised order. Changes made to the buffer behind the engine's
+// back are seen after the next UpdateIndex or MakeIndex.
 #pragma once
 
 #include <array>
@@ -92,6 +93,8 @@ struct RECProps {
 using TTxRecordFilter = TClosure<short(void* RecBuf, int RecNo)>;
 
 // ---- The engine -----------------------------------------------------------------
+
+class TTxSortedRows;
 
 class TTxMti {
  public:
@@ -227,9 +230,10 @@ class TTxMti {
   DBIResult tuxSetFbfrFld(unsigned long FldId, int Occ, const void* Data, int Length);
   DBIResult tuxDelFbfrFld(unsigned long FldId, int Occ);
   void MakeIndexInfo(const AnsiString& Expression);
-  // The comparison of two record numbers under the current keys, reading the
-  // buffer afresh; called with a null first argument it makes the engine
-  // Second points at the one that later calls compare for. One thread only.
+  // Compares two record numbers (pointers to int) under the current keys,
+  // reading the buffer afresh: -1, 0 or 1. A call with a null First names the
+  // engine (Second) whose records later calls compare; the engine named is
+  // process-wide, so one thread at a time.
   static int index_compare(const void* First, const void* Second);
 
   // The BLOB texts of open BLOBs; a handle h names entry h-1.
@@ -249,6 +253,8 @@ class TTxMti {
     bool CaseInsensitive = true;
     bool Descending = false;
     bool WordSort = false;
+    int Type = 0;                              // FML32 type of the id
+    TTxFldLogicalType Logical = txlftDefault;  // of the contract's definition of the id
   };
   struct TSortInfo {
     TTxMti* Owner = nullptr;
@@ -282,30 +288,22 @@ class TTxMti {
   // ---- Sort keys and the kept-up order ----
   // The sort key of one occurrence: the keys' segments, compared as bytes.
   std::string BuildKey(int Occ);
-  bool KeyLess(const std::string& A, const std::string& B) const noexcept { return A < B; }
-  // The position (1..count) at which a key belongs among positions 1..count.
-  int InsertionPoint(const std::string& Key, int Count) const;
+  bool ReadKeyValue(const TSortKey& Key, int Occ, bool& IsNull, double& Number, std::string& Text);
   void BuildOrder(int Count);
   // Keep the order after a change of occurrence Occ, the append of
-  // occurrence Occ, or the delete of occurrence Occ (counts as before the
-  // change); a full rebuild when the order does not match the buffer.
+  // occurrence Occ, or the delete of occurrence Occ; the whole order is
+  // built again when its row count does not match the buffer's.
   void OrderAfterChange(int Occ);
   void OrderAfterAppend(int Occ);
   void OrderAfterDelete(int Occ);
-  bool OrderMatches(int Count) const noexcept { return FOrdered && static_cast<int>(FOrder.size()) == Count + 1; }
+  bool OrderMatches(int Count) const noexcept;
   // MakeIndex's failure path: natural order and "Błąd: " + message.
   [[noreturn]] void FailIndex(const AnsiString& Message);
 
   AnsiString FIndexExpr;
   TSortInfo FSortInfo;
-  // Position -> occurrence + 1 (entry 0 unused), occurrence -> position.
-  bool FOrdered = false;
-  std::vector<int> FOrder;
-  std::vector<int> FPosition;
-  // Sort keys by slot, and the slot of each occurrence.
-  std::vector<std::string> FKeys;
-  std::vector<int> FKeySlot;
-  std::vector<int> FFreeSlots;
+  // The current sort order with each row's key; none in natural order.
+  std::unique_ptr<TTxSortedRows> FRows;
   int FCurrentRecord = 0;
   TTxRecordFilter FFilter;
   int FFilterActive = 0;

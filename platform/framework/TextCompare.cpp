@@ -275,35 +275,35 @@ int CompareStringA(unsigned long locale, unsigned long flags, const char* string
   }
 }
 
-std::string CompareStringKeyA(unsigned long flags, const char* text, int count) {
+void CompareStringKeyA(unsigned long flags, const char* text, int count, std::string& key) {
   std::string_view bytes;
   if (!TextView(text, count, bytes)) bytes = {};
   UCollator* collator = (flags & ~kSupportedFlags) ? nullptr : UserCollator(flags & kCollatorFlags);
-  std::string key;
   if (!collator) {
     // Byte order, as CompareStringA falls back to: each byte as two non-zero nibbles.
-    key.reserve(bytes.size() * 2 + 1);
     for (const char c : bytes) {
       const auto b = static_cast<unsigned char>(c);
       key.push_back(static_cast<char>((b >> 4) + 1));
       key.push_back(static_cast<char>((b & 0x0F) + 1));
     }
     key.push_back('\0');
-    return key;
+    return;
   }
   const Utf16Tables& tables = Tables();
   const Utf16Text utf16(bytes, (flags & NORM_IGNORECASE) ? tables.folded : tables.plain);
-  key.resize(std::max<std::size_t>(64, bytes.size() * 4 + 16));
-  int32_t length = ucol_getSortKey(collator, utf16.data(), utf16.length(),
-                                   reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
-  if (length > static_cast<int32_t>(key.size())) {
-    key.resize(static_cast<std::size_t>(length));
-    length = ucol_getSortKey(collator, utf16.data(), utf16.length(), reinterpret_cast<uint8_t*>(key.data()),
-                             static_cast<int32_t>(key.size()));
+  const std::size_t start = key.size();
+  std::size_t room = bytes.size() * 4 + 16;
+  for (;;) {
+    key.resize(start + room);
+    const int32_t length = ucol_getSortKey(collator, utf16.data(), utf16.length(),
+                                           reinterpret_cast<uint8_t*>(key.data() + start), static_cast<int32_t>(room));
+    if (length <= static_cast<int32_t>(room)) {
+      key.resize(start + static_cast<std::size_t>(std::max<int32_t>(length, 0)));
+      break;
+    }
+    room = static_cast<std::size_t>(length);
   }
-  key.resize(static_cast<std::size_t>(std::max<int32_t>(length, 0)));
-  if (key.empty() || key.back() != '\0') key.push_back('\0');
-  return key;
+  if (key.size() == start || key.back() != '\0') key.push_back('\0');
 }
 
 int AnsiCompareStr(const AnsiString& s1, const AnsiString& s2) noexcept {

@@ -58,8 +58,8 @@ int CompareStringA(unsigned long locale, unsigned long flags, const char* string
 // order) give the order CompareStringA gives the texts, and equal keys mean
 // CSTR_EQUAL. A key holds no zero byte but its last, so keys joined one after
 // another still compare field by field. Sorting by keys costs one collation
-// per text instead of one per comparison.
-std::string CompareStringKeyA(unsigned long flags, const char* text, int count);
+// per text instead of one per comparison. The key is appended to `key`.
+void CompareStringKeyA(unsigned long flags, const char* text, int count, std::string& key);
 
 // ---- The framework's comparisons and case mapping --------------------------------
 

@@ -108,7 +108,7 @@ class Scenario : public ::testing::Test {
 
 TEST_F(Scenario, RandomChangesAgreeWithTheModel) {
   constexpr int kRows = 20000;
-  constexpr int kOperations = 3000;
+  constexpr int kOperations = 2000;
   for (int i = 0; i < kRows; ++i) {
     model.push_back({++handlers.NextId, RandomName(), RandomAmount()});
     buffer.AppendOcc(kId, Variant(model.back().Id));
@@ -159,7 +159,7 @@ TEST_F(Scenario, RandomChangesAgreeWithTheModel) {
     } else {
       ds.SetFiltered(!ds.Filtered());
     }
-    if (step % 300 == 299) {
+    if (step % 500 == 499) {
       ASSERT_NO_FATAL_FAILURE(CheckEverything()) << step;
     }
   }

@@ -197,7 +197,12 @@ TEST_F(FbDset, EventsAroundPostAndDeleteAndWhereAnInsertGoes) {
                                               "AfterPost", "BeforePost", "update:insert", "refresh:insert",
                                               "AfterPost", "BeforeDelete", "update:delete", "AfterDelete"}));
   EXPECT_EQ(BufferIds(), (std::vector<int>{1, 2}));
-  EXPECT_EQ(Ids(), (std::vector<int>{1, 2}));
+  ds.AppendRecord({Variant(7), Variant(AnsiString("bb"))});  // no events: straight in
+  EXPECT_EQ(F("ID")->AsInteger(), 7);
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 7, 2}));
+  EXPECT_EQ(MessageOf([&] { ds.InsertRecord({Variant(8)}); }),
+            "Wstawianie rekordu w środku nie jest zaimplementowane"_ansi);
+  EXPECT_EQ(BufferIds(), (std::vector<int>{1, 2, 7}));
 }
 
 TEST_F(FbDset, ARaisingHandlerLeavesTheBufferAsItWas) {
@@ -327,6 +332,13 @@ TEST_F(FbDset, LocateAndLookup) {
   EXPECT_EQ(F("ID")->AsInteger(), 1);  // Lookup stays on the row found
   EXPECT_TRUE(VarIsNull(ds.Lookup("AMOUNT", Variant(5.0), "NAME")));
   EXPECT_EQ(MessageOf([&] { ds.Locate("NOSUCH", Variant(1), {}); }), "Field 'NOSUCH' not found");
+  // Texts kept in the server's code page are compared as the fields read them.
+  TTxGlobalClient::SetTranslateType(txttLatin2);
+  Row(5, "Śliwa", 5);
+  ds.SetIndexExpr("");
+  EXPECT_TRUE(ds.Locate("NAME", Variant(Utf8ToAnsi("śl")), both));
+  EXPECT_EQ(F("NAME")->AsString(), Utf8ToAnsi("Śliwa"));
+  TTxGlobalClient::SetTranslateType(txttWindows);
 }
 
 // ---- BLOB streams ---------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // date-time texts, sort orders, the filter and bookmarks, and a model check
 // of the order kept up across posts, appends and deletes.
 #include "dataset/TxMti.h"
+#include "dataset/TxMtiOrder.h"
 
 #include <fml32.h>
 #include <gtest/gtest.h>
@@ -39,6 +40,7 @@ class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
     TTxGlobalClient::SetTranslateType(txttWindows);
+    SetCollationLocale("pl_PL");
     buffer.Contract = &contract;
   }
   TTxFbfrFldDef* Declare(FLDID32 id, const char* name, int maxSize = 0,
@@ -395,6 +397,13 @@ TEST_F(Engine, IndexExpressionsSortByKeysAndFlags) {
   Table({{"beta", 1}, {"Alfa", 5}, {"alfa", 7}, {"łoś", 2}, {"lis", 3}, {nullptr, 4}, {"beta", 9}});
   mti.MakeIndex(" name , \\amount");
   EXPECT_EQ(Ids(), (std::vector<int>{6, 3, 2, 7, 1, 5, 4}));  // Null first; Polish ł after l
+  TTxMti::index_compare(nullptr, &mti);
+  for (int r = 1; r < 7; ++r) {
+    const int next = r + 1;
+    EXPECT_EQ(TTxMti::index_compare(&r, &next), -1) << r;
+    EXPECT_EQ(TTxMti::index_compare(&next, &r), 1) << r;
+    EXPECT_EQ(TTxMti::index_compare(&r, &r), 0) << r;
+  }
   mti.MakeIndex("\\NAME");
   std::vector<int> ids = Ids();
   EXPECT_EQ(ids.back(), 6);  // Null last when descending
@@ -419,6 +428,9 @@ TEST_F(Engine, IndexExpressionErrorsLeaveNaturalOrder) {
       {"\\^%#name", "Zły znak specjalny (#) dla sortowania pola"_ansi},
       {"name,nosuch", "Nie ma pola NOSUCH"},
       {"note", "Pole NOTE typu BLOB niedopuszczalne w indeksie"},
+      {"id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,"
+       "id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id,id",
+       "Za dużo pól w wyrażeniu indeksu (najwyżej 50)"_ansi},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(MessageOf([&] { mti.MakeIndex(c.expression); }), c.message) << c.expression;
@@ -431,6 +443,14 @@ TEST_F(Engine, IndexExpressionErrorsLeaveNaturalOrder) {
   // A failed parse leaves nothing behind for the next rebuild.
   mti.UpdateIndex();
   EXPECT_EQ(Ids(), (std::vector<int>{2, 1}));
+  // A key read that fails drops the order and names the cause.
+  contract.FindFldDefByName("AMOUNT")->SetTxFldId(static_cast<long>(kAmount));
+  buffer.DeleteOcc(kAmount, 1);
+  const AnsiString failure = MessageOf([&] { mti.MakeIndex("amount"); });
+  EXPECT_EQ(failure.Pos("Błąd: Błąd FML #4: Pole <"_ansi + AnsiString(static_cast<unsigned long>(kAmount)) + "> - "), 1)
+      << failure.c_str();
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(mti.GetIndexExpr(), "name");
 }
 
 TEST_F(Engine, BookmarksFollowRecordsAcrossOrders) {
@@ -571,6 +591,50 @@ TEST_F(Engine, KeptUpOrderEqualsAFreshSort) {
       fresh.Open();
       fresh.MakeIndex(expression);
       ASSERT_EQ(keysInOrder(mti), keysInOrder(fresh)) << "step " << step;
+    }
+  }
+}
+
+// The order structure alone, long enough for its blocks to split, empty out
+// and be renumbered: positions and occurrences must stay each other's
+// inverse and the keys in order.
+TEST(SortedRows, StaysSortedAndInvertibleThroughSplitsAndRenumbering) {
+  std::mt19937 random(7);
+  auto key = [&] { return std::string(1, static_cast<char>('a' + random() % 20)) + std::to_string(random() % 50); };
+  std::vector<std::string> keys;
+  for (int i = 0; i < 1500; ++i) keys.push_back(key());
+  std::vector<int> order(keys.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  std::sort(order.begin(), order.end(), [&](int a, int b) { return keys[static_cast<std::size_t>(a)] < keys[static_cast<std::size_t>(b)]; });
+  TTxSortedRows rows;
+  rows.Build(keys, order);
+  for (int step = 0; step < 20000; ++step) {
+    const int n = static_cast<int>(keys.size());
+    const unsigned what = random() % 10;
+    if (what < 3 && n > 0) {
+      const int occ = static_cast<int>(random() % static_cast<unsigned>(n));
+      keys[static_cast<std::size_t>(occ)] = key();
+      rows.Change(occ, keys[static_cast<std::size_t>(occ)]);
+    } else if (what < 6 && n > 0) {
+      const int occ = static_cast<int>(random() % static_cast<unsigned>(n));
+      keys.erase(keys.begin() + occ);
+      rows.Erase(occ);
+    } else if (what < 9 || n == 0) {
+      keys.push_back(step % 3 ? key() : std::string("zz"));  // runs of equal keys at the end
+      rows.Append(keys.back());
+    }
+    if (step % 997 == 0 || step == 19999) {
+      ASSERT_EQ(rows.Count(), static_cast<int>(keys.size()));
+      std::vector<bool> seen(keys.size());
+      for (int pos = 1; pos <= rows.Count(); ++pos) {
+        const int occ = rows.OccAt(pos);
+        ASSERT_TRUE(occ >= 0 && occ < rows.Count() && !seen[static_cast<std::size_t>(occ)]) << step;
+        seen[static_cast<std::size_t>(occ)] = true;
+        ASSERT_EQ(rows.PositionOf(occ), pos) << step;
+        if (pos > 1) {
+          ASSERT_LE(keys[static_cast<std::size_t>(rows.OccAt(pos - 1))], keys[static_cast<std::size_t>(occ)]) << step;
+        }
+      }
     }
   }
 }

@@ -133,3 +133,23 @@ TEST_F(CollationLocaleChoice, EnvironmentOrderAndChangesReachEveryThread) {
   EXPECT_GT(after, 0);
   EXPECT_GT(AnsiCompareStr("az", "ąb"_ansi), 0);  // this thread sees it too
 }
+
+// ---- Collation keys ------------------------------------------------------------------------
+
+TEST_F(PolishCollation, CollationKeysOrderAsTheComparisonDoes) {
+  const std::vector<AnsiString> words =
+      Ansi({"", "a", "A", "ą", "Ą", "ab", "a-b", "a b", "ł", "l", "Łódź", "lody", "co-op", "coop", "żuk", "źle", "1"});
+  for (const unsigned long flags : {0UL, NORM_IGNORECASE, SORT_STRINGSORT, NORM_IGNORECASE | SORT_STRINGSORT}) {
+    for (const AnsiString& a : words) {
+      for (const AnsiString& b : words) {
+        std::string keyA, keyB = "prefix";
+        CompareStringKeyA(flags, a.data(), a.Length(), keyA);
+        CompareStringKeyA(flags, b.data(), b.Length(), keyB);
+        keyB.erase(0, 6);  // appended after what the string held
+        const int byKeys = keyA < keyB ? CSTR_LESS_THAN : (keyB < keyA ? CSTR_GREATER_THAN : CSTR_EQUAL);
+        EXPECT_EQ(byKeys, Compare(flags, a, b)) << flags << " " << AnsiToUtf8(a) << " " << AnsiToUtf8(b);
+        EXPECT_EQ(keyA.find('\0'), keyA.size() - 1);  // one zero byte, the last
+      }
+    }
+  }
+}
