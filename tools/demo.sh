@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Builds txlib, the demo programs and the command-line client txcall, and
-# runs the demos: the service road, then the data set.
+# runs the demos: the service road, the data set, then the quick data set
+# over the demo domain.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 echo "Building the demo and txcall (build/default)..."
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if ! { cmake --preset default && cmake --build --preset default -j"$(nproc)" --target txlib_demo txlib_fbdset_demo txcall; } >"$log" 2>&1; then
+if ! { cmake --preset default && cmake --build --preset default -j"$(nproc)" --target txlib_demo txlib_fbdset_demo txlib_quickds_demo txcall; } >"$log" 2>&1; then
   cat "$log"
   exit 1
 fi
 ./build/default/examples/txlib_demo "$@"
 echo
 ./build/default/examples/txlib_fbdset_demo
+echo
+./build/default/examples/txlib_quickds_demo

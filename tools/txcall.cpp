@@ -40,9 +40,11 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "client/TxGlobal.h"
 #include "service/TxServic.h"
+#include "tools/txcall_table.h"
 #include "xml/TxFMLXML.h"
 
 #ifdef TXCALL_DEMO_DOMAIN
@@ -68,6 +70,9 @@ constexpr char Usage[] =
     "  -x, --xml               print each reply as an XML document as well\n"
     "  -8, --utf8              print the texts of replies in UTF-8 (Polish\n"
     "                          letters as letters, not escapes)\n"
+    "  -t, --table COLUMNS     print each reply as a table instead: one row per\n"
+    "                          occurrence of the columns, named as a comma-\n"
+    "                          separated list of fields or as @FILE, a field table\n"
     "  -r, --router            call every service through ROUTER (UseRouter)\n"
     "  -a, --auth KIND         how to join: none, tpinit or quor (Authenticate;\n"
     "                          default none)\n"
@@ -99,6 +104,8 @@ struct Options {
   std::optional<std::string> AppCode, AppLabel, AppVersion;
   std::optional<int> LoginFlags;
   std::optional<std::string> EnvFile, EnvSection;
+  std::optional<std::string> Table;
+  std::vector<TxcallTable::Column> Columns;  // of Table, once the field tables are there
 };
 
 // A text of the library as the terminal shows it: UTF-8, with the line
@@ -145,6 +152,7 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
   static const option longOptions[] = {
       {"xml", no_argument, nullptr, 'x'},
       {"utf8", no_argument, nullptr, '8'},
+      {"table", required_argument, nullptr, 't'},
       {"router", no_argument, nullptr, 'r'},
       {"auth", required_argument, nullptr, 'a'},
       {"user", required_argument, nullptr, 'u'},
@@ -162,13 +170,16 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
   };
   help = false;
   int option = 0;
-  while ((option = getopt_long(argc, argv, "x8ra:u:p:c:d:e:s:h", longOptions, nullptr)) != -1) {
+  while ((option = getopt_long(argc, argv, "x8t:ra:u:p:c:d:e:s:h", longOptions, nullptr)) != -1) {
     switch (option) {
       case 'x':
         options.Xml = true;
         break;
       case '8':
         options.Utf8 = true;
+        break;
+      case 't':
+        options.Table = optarg;
         break;
       case 'r':
         options.Router = true;
@@ -483,7 +494,10 @@ void PrintBuffer(FBFR32* fbfr, bool utf8) {
 void PrintReply(Tx::TTxService& service, const Options& options) {
   std::printf("# %s\n", ForTerminal(service.GetServiceName()).c_str());
   std::fflush(stdout);
-  PrintBuffer(service.GetRecvData()->GetFbfrP(), options.Utf8);
+  if (options.Columns.empty())
+    PrintBuffer(service.GetRecvData()->GetFbfrP(), options.Utf8);
+  else
+    TxcallTable::Print(*service.GetRecvData(), options.Columns, stdout);
   if (options.Xml) {
     std::fputs(Tx::ExportFMLToXML(service.GetRecvData()).c_str(), stdout);
     std::fputs("\n", stdout);
@@ -566,6 +580,7 @@ int main(int argc, char** argv) {
   TxDemo::UseDemoFieldTables();
   TxDemo::AdvertiseDemoDomain();
 #endif
+  if (options.Table && !TxcallTable::ParseColumns(*options.Table, options.Columns)) return ExitUsage;
   try {
     return Run(options);
   } catch (const Tx::Exception& e) {
