@@ -171,8 +171,6 @@ void TTxFbfrDSet::InternalOpen() {
   FieldDefs()->Update();
   if (DefaultFields()) CreateFields();
   BindFields(true);
-  FBoundFields.clear();
-  for (int i = 0; i < FieldCount(); ++i) FBoundFields.push_back(Fields()->Fields(i));
   InitBufferPointers(false);
   FMti->SetToBegin();
   FMti->SetIndexFlds(FIndexExpr);
@@ -209,7 +207,6 @@ void TTxFbfrDSet::InitBufferPointers(bool GetProps) {
 
 void TTxFbfrDSet::InternalClose() {
   FFilterHandle = 0;
-  FBoundFields.clear();
   BindFields(false);
   if (DefaultFields()) DestroyFields();
   FCanModify = false;
@@ -822,27 +819,6 @@ Variant TTxFbfrDSet::Lookup(const AnsiString& KeyFields, const Variant& KeyValue
 }
 
 // ---- Fields by name ----------------------------------------------------------------------
-
-TField* TTxFbfrDSet::FieldNamedExactly(const AnsiString& FieldName) const noexcept {
-  const std::string& wanted = FieldName.str();
-  if (wanted.empty()) return nullptr;
-  for (TField* field : FBoundFields) {
-    const std::string& name = field->FieldName().str();
-    if (name.size() == wanted.size() && name[0] == wanted[0] && std::memcmp(name.data(), wanted.data(), name.size()) == 0)
-      return field;
-  }
-  return nullptr;
-}
-
-TField* TTxFbfrDSet::FindField(const AnsiString& FieldName) const {
-  if (TField* field = FieldNamedExactly(FieldName)) return field;
-  return TDataSet::FindField(FieldName);
-}
-
-TField* TTxFbfrDSet::FieldByName(const AnsiString& FieldName) const {
-  if (TField* field = FieldNamedExactly(FieldName)) return field;
-  return TDataSet::FieldByName(FieldName);
-}
 
 // ---- Fields by FML32 id ----------------------------------------------------------------------
 

@@ -90,12 +90,6 @@ class TTxFbfrDSet : public TDataSet {
   // Runs OnRefreshRow with the in-refresh flag set (cleared also when it raises).
   void DoOnRefreshRow(TUpdateKind UpdateKind);
 
-  // ---- Fields by name ----
-  // As the framework's, with a quick path for a name written as the field's
-  // own (the usual case when a program walks the rows).
-  TField* FindField(const AnsiString& FieldName) const;
-  TField* FieldByName(const AnsiString& FieldName) const;
-
   // ---- Fields by FML32 id ----
   // The first field (in field order) whose name is exactly the buffer's
   // name for Id, or nullptr.
@@ -215,7 +209,6 @@ class TTxFbfrDSet : public TDataSet {
   TRecInfo& RecInfo(char* Buffer) const noexcept;
   // The buffer when one is assigned, else nullptr (no exception).
   TTxFbfr* AssignedFbfr();
-  TField* FieldNamedExactly(const AnsiString& FieldName) const noexcept;
   bool GetFieldDataByNumber(int FieldNo, void* Buffer);
   // Locate's scans: the position of the first matching row, or 0.
   int FindRowByText(const std::vector<TField*>& Fields, const Variant& KeyValues, TLocateOptions Options);
@@ -246,7 +239,6 @@ class TTxFbfrDSet : public TDataSet {
   };
   std::vector<TColumnInfo> FColumns;
   // The fields while open, for the quick name lookup.
-  std::vector<TField*> FBoundFields;
 };
 
 // A stream over one BLOB field of the data set's active row. Reads and
