@@ -69,6 +69,8 @@ AnsiString DbiResultName(DBIResult Result);
 void DbiCheck(DBIResult Result);
 
 enum DBILockType : unsigned char { dbiNOLOCK, dbiREADLOCK, dbiWRITELOCK };
+// How a BLOB is opened; the engine keeps every open BLOB writable.
+enum DBIOpenMode : unsigned char { dbiREADWRITE, dbiREADONLY };
 
 // Cursor properties; GetCursorProps fills these members and leaves any
 // other a caller keeps alongside as it was.
@@ -171,6 +173,31 @@ class TTxMti {
   virtual DBIResult GetField(int FieldNo, void* RecBuf, void* Dest, bool* Blank);
   virtual DBIResult PutField(int FieldNo, void* RecBuf, const void* Src);
 
+  // ---- BLOB fields (TxMtiBlob.cpp) ----
+  // A BLOB column's slot holds a handle: 0 = not open in this record buffer,
+  // h = entry h-1 of the BLOB list, which owns a copy of the value. Every
+  // operation answers DBIERR_INVALIDPARAM without a record buffer,
+  // DBIERR_OUTOFRANGE for a field number outside 1..field count and
+  // DBIERR_NOTABLOB for a column that is not a BLOB; all but OpenBlob answer
+  // DBIERR_BLOBNOTOPENED when the slot's BLOB is not open.
+  virtual DBIResult GetBlobSize(void* RecBuf, unsigned short FieldNo, unsigned long& Size);
+  // Copies the value of the row the buffer was read at (empty for a new
+  // row) into a free entry of the BLOB list. DBIERR_BLOBOPENED when open.
+  virtual DBIResult OpenBlob(void* RecBuf, unsigned short FieldNo, DBIOpenMode Mode);
+  // DBIERR_INVALIDBLOBOFFSET at or beyond the end; DBIERR_ENDOFBLOB when
+  // fewer than Length bytes were left (Read tells how many were copied).
+  virtual DBIResult GetBlob(void* RecBuf, unsigned short FieldNo, unsigned long Offset, unsigned long Length,
+                            void* Dest, unsigned long& Read);
+  // Grows the value as needed; Exception "Pole BLOB krótsze niż zadana
+  // pozycja zapisu" (value unchanged) when Offset is beyond its end.
+  virtual DBIResult PutBlob(void* RecBuf, unsigned short FieldNo, unsigned long Offset, unsigned long Length,
+                            const void* Src);
+  // Cuts the value to Length bytes (a longer Length leaves it as it is).
+  virtual DBIResult TruncateBlob(void* RecBuf, unsigned short FieldNo, unsigned long Length);
+  // Closes the BLOB: handle 0, the slot's null indicator tells whether the
+  // value was non-empty, the list entry is free again.
+  virtual DBIResult FreeBlob(void* RecBuf, unsigned short FieldNo);
+
   // ---- Filter ----
   // One filter, handle 1; DBIERR_NA when one is set.
   virtual DBIResult AddFilter(TTxRecordFilter Filter, int& Handle);
@@ -247,6 +274,9 @@ class TTxMti {
   };
 
   void RefreshLayout();
+  // The common checks of the BLOB operations; Slot is the column's slot.
+  DBIResult BlobSlot(void* RecBuf, unsigned short FieldNo, unsigned char*& Slot);
+  DBIResult OpenedBlob(void* RecBuf, unsigned short FieldNo, unsigned char*& Slot, AnsiString*& Blob);
   const TColumn& Column(int FieldNo);
   DBIResult ReadColumn(const TColumn& Col, int Occ, unsigned char* Slot, bool& Found);
   DBIResult ReadCell(const TColumn& Col, int Occ, unsigned char* Slot, bool& Found);
