@@ -49,7 +49,7 @@ std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<Column> columns) {
   for (const Column& column : columns) {
     TTxFbfrFldDef* def = contract->AddFldDef(column.Id);
     def->SetTxFldName(column.Name);
-    if (column.Id == TxDemo::CUST_NAME) def->SetMaxSize(40);
+    if (column.Id == CUST_NAME) def->SetMaxSize(40);
     def->SetAssignSerial(column.Serial);
   }
   return contract;
@@ -57,11 +57,11 @@ std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<Column> columns) {
 
 // The services of the table, and what each request carries.
 void Bind(TTxQuickDSet& ds) {
-  const auto rows = Contract({{TxDemo::CUST_ID, "CUST_ID", true},
-                              {TxDemo::CUST_NAME, "CUST_NAME"},
-                              {TxDemo::BALANCE, "BALANCE"},
-                              {TxDemo::SEGMENT, "SEGMENT"}});
-  const auto key = Contract({{TxDemo::CUST_ID, "CUST_ID"}});
+  const auto rows = Contract({{CUST_ID, "CUST_ID", true},
+                              {CUST_NAME, "CUST_NAME"},
+                              {BALANCE, "BALANCE"},
+                              {SEGMENT, "SEGMENT"}});
+  const auto key = Contract({{CUST_ID, "CUST_ID"}});
   ds.SetName("Customers");
   ds.SetSelectServiceName(TxDemo::SelectService);
   ds.SetSelectRecvContract(rows.get());
@@ -72,7 +72,7 @@ void Bind(TTxQuickDSet& ds) {
   ds.SetUpdateContract(rows.get());
   ds.SetInsertServiceName(TxDemo::InsertService);
   ds.SetInsertContract(
-      Contract({{TxDemo::CUST_NAME, "CUST_NAME"}, {TxDemo::BALANCE, "BALANCE"}, {TxDemo::SEGMENT, "SEGMENT"}}).get());
+      Contract({{CUST_NAME, "CUST_NAME"}, {BALANCE, "BALANCE"}, {SEGMENT, "SEGMENT"}}).get());
   ds.SetDeleteServiceName(TxDemo::DeleteService);
   ds.SetDeleteContract(key.get());
   ds.SetIndexExpr("CUST_NAME");
