@@ -7,8 +7,7 @@
 #include <fml32.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <memory>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
