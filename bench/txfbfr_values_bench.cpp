@@ -1,11 +1,14 @@
 // Reading and writing cells through the variant layer (GetValues /
 // SetValues) against the raw FML32 calls underneath, on a table of 10
-// columns (longs, doubles, strings) and 1,000 or 100,000 rows.
+// columns (longs, doubles, strings) and 1,000 or 100,000 rows; and filling
+// a new buffer value by value with AppendOcc, growing as EnsureSpace does
+// against growing in 4 KB steps only.
 #include <benchmark/benchmark.h>
 
 #include <atmi.h>
 #include <fml32.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
@@ -131,5 +134,47 @@ void RawChangePerCell(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kColumns);
 }
 BENCHMARK(RawChangePerCell)->Arg(1000)->Arg(100000);
+
+// Appends count longs to a new buffer, one AppendOcc each. With
+// fourKilobyteSteps the buffer is first grown the way small buffers grow,
+// by 4 KB whenever the next value does not fit, whatever its size, so
+// that EnsureSpace always finds room: the baseline of fixed steps.
+void FillByAppending(int count, bool fourKilobyteSteps, bool presized = false) {
+  Tx::TTxFbfr buffer(nullptr, presized ? Fneeded32(count, 16) + 4096 : 4096);
+  const FLDID32 id = Column(0);
+  const long need = Fneeded32(1, 16);  // what AppendOcc asks EnsureSpace for
+  for (int i = 0; i < count; ++i) {
+    if (fourKilobyteSteps && Funused32(buffer.GetFbfrP()) <= need)
+      buffer.SetFbfrSize(buffer.GetFbfrSize() + std::max(need, 4096L));
+    buffer.AppendOcc(id, Tx::Variant(i));
+  }
+  benchmark::DoNotOptimize(buffer.GetFbfrP());
+}
+
+void AppendPerValue(benchmark::State& state) {
+  SetUpSession();
+  const int count = static_cast<int>(state.range(0));
+  for (auto _ : state) FillByAppending(count, false);
+  state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(AppendPerValue)->Arg(1000)->Arg(100000);
+
+void AppendPerValueIn4KSteps(benchmark::State& state) {
+  SetUpSession();
+  const int count = static_cast<int>(state.range(0));
+  for (auto _ : state) FillByAppending(count, true);
+  state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(AppendPerValueIn4KSteps)->Arg(1000)->Arg(100000);
+
+// The same into a buffer allocated big enough at once: what appending costs
+// without any growth.
+void AppendPerValueWithoutGrowth(benchmark::State& state) {
+  SetUpSession();
+  const int count = static_cast<int>(state.range(0));
+  for (auto _ : state) FillByAppending(count, false, true);
+  state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(AppendPerValueWithoutGrowth)->Arg(1000)->Arg(100000);
 
 }  // namespace

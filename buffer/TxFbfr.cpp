@@ -27,6 +27,12 @@ const AnsiString kOpUnusedSpace = "Pobranie informacji o nieużywanym miejscu w 
 
 constexpr int kDefaultSize = 1000;
 constexpr long kMinimumGrowth = 4096;
+constexpr long kSmallBufferLimit = 64 * 1024;
+
+// The least growth of a buffer of that size: 4 KB up to 64 KB, the whole
+// size beyond, so that the copies made while a big buffer fills stay a
+// constant share of the bytes added (see EnsureSpace in the header).
+long LeastGrowth(long size) { return size <= kSmallBufferLimit ? kMinimumGrowth : size; }
 
 // Field ids are compared on their 32 bits whatever the width of long.
 bool SameFieldId(long stored, unsigned long id) {
@@ -82,7 +88,7 @@ TTxFbfrFldDef::TTxFbfrFldDef(TCollection* Collection) : TCollectionItem(Collecti
 
 unsigned char TTxFbfrFldDef::GetTxFldType() const {
   const int type = Fldtype32(static_cast<FLDID32>(FTxFldId));
-  if (Ferror32 != 0) CheckFerror(AnsiString(), static_cast<std::uint32_t>(FTxFldId));
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), static_cast<std::uint32_t>(FTxFldId));
   return static_cast<unsigned char>(type);
 }
 
@@ -226,7 +232,7 @@ TTxFbfr::TTxFbfr(TPersistent* AOwner, int ASize) : FOwner(AOwner) {
   tperrno = 0;
   FFbfr = reinterpret_cast<FBFR32*>(tpalloc(const_cast<char*>("FML32"), nullptr, size));
   if (FFbfr == nullptr) {
-    CheckTperrno(AnsiString());
+    CheckTperrno(OpLabel(AnsiString()));
     throw Exception("ERROR!!!"_ansi);
   }
   FFbfrDef = std::make_unique<TTxFbfrDef>(nullptr);
@@ -244,7 +250,7 @@ TTxFbfr& TTxFbfr::operator=(TTxFbfr& Source) {
     OwnedFbfr fresh = AllocateFml32(Fsizeof32(Source.GetFbfrP()));
     if (Ferror32 != 0) CheckFerror(OpLabel("Pobranie rozmiaru bufora FML"_ansi), NoFieldId);
     if (!fresh) {
-      CheckTperrno(AnsiString());
+      CheckTperrno(OpLabel(AnsiString()));
       throw Exception("ERROR!!!"_ansi);
     }
     FFbfr = fresh.release();
@@ -314,7 +320,7 @@ int TTxFbfr::OccLength(unsigned long Id, int Occ) const {
     Ferror32 = 0;
     return -1;
   }
-  if (Ferror32 != 0) CheckFerror(AnsiString(), Id);
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), Id);
   return static_cast<int>(length);
 }
 
@@ -346,7 +352,7 @@ void TTxFbfr::Clear() {
 void TTxFbfr::DeleteOcc(unsigned long Id, int Occ) {
   CheckWritable();
   Fdel32(GetFbfrP(), static_cast<FLDID32>(Id), Occ);
-  if (Ferror32 != 0) CheckFerror(AnsiString(), Id);
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), Id);
 }
 
 void TTxFbfr::DeleteOcc(const AnsiString& Name, int Occ) { DeleteOcc(FieldIdByName(Name), Occ); }
@@ -355,7 +361,7 @@ void TTxFbfr::DeleteAllOcc(unsigned long Id) {
   CheckWritable();
   if (Id != 0) {
     Fdelall32(GetFbfrP(), static_cast<FLDID32>(Id));
-    if (Ferror32 != 0) CheckFerror(AnsiString(), Id);
+    if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), Id);
     return;
   }
   // Each round deletes the first field. A walk is not continued past a
@@ -366,7 +372,7 @@ void TTxFbfr::DeleteAllOcc(unsigned long Id) {
     FLDOCC32 occ = 0;
     if (Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) < 1) break;
     if (Fdelall32(FFbfr, id) == -1) {
-      CheckFerror(AnsiString(), id);
+      if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
       break;  // a failure without an error number would repeat forever
     }
   }
@@ -381,8 +387,11 @@ TTxFldLogicalType LogicalTypeOf(const TTxFbfrDef* defs, unsigned long id) {
   return def ? def->GetLogicalType() : txlftDefault;
 }
 
-void CheckFieldError(unsigned long id) {
-  if (Ferror32 != 0) CheckFerror(AnsiString(), id);
+// Raises for a set Ferror32; the label names the file and line of the
+// caller's check.
+void CheckFieldError(unsigned long id, const char* file = __builtin_FILE(),
+                     int line = __builtin_LINE()) {
+  if (Ferror32 != 0) CheckFerror(OpLabelAt(AnsiString(), file, line), id);
 }
 
 // A value converted for Fchg32: the bytes and, for strings and carrays, the length.
@@ -713,7 +722,7 @@ long TTxFbfr::GetFbfrSize() const {
 
 void TTxFbfr::SetFbfrSize(long Size) {
   OwnedFbfr fresh = AllocateFml32(Size);
-  CheckTperrno(AnsiString());
+  if (tperrno != 0) CheckTperrno(OpLabel(AnsiString()));
   if (!fresh) throw Exception("ERROR!!!"_ansi);
   Fcpy32(fresh.get(), FFbfr);
   if (Ferror32 != 0)
@@ -721,7 +730,7 @@ void TTxFbfr::SetFbfrSize(long Size) {
   FBFR32* const old = FFbfr;
   FFbfr = fresh.release();
   tpfree(reinterpret_cast<char*>(old));
-  CheckTperrno(AnsiString());
+  if (tperrno != 0) CheckTperrno(OpLabel(AnsiString()));
 }
 
 void TTxFbfr::EnsureSpace(unsigned long Id, long Occ, int Len) {
@@ -740,7 +749,8 @@ void TTxFbfr::EnsureSpace(unsigned long Id, long Occ, int Len) {
   const long need = Fneeded32(1, static_cast<FLDLEN32>(Len)) - old;
   if (Ferror32 != 0) CheckFerror(OpLabelAt(kOpNeededSpace, __FILE__, __LINE__), Id);
   if (Funused32(FFbfr) <= need) {
-    SetFbfrSize(GetFbfrSize() + std::max(need, kMinimumGrowth));
+    const long size = GetFbfrSize();
+    SetFbfrSize(size + std::max(need, LeastGrowth(size)));
     if (Ferror32 != 0)
       CheckFerror(OpLabel("Utworzenie nowego obszaru bufora FML"_ansi), NoFieldId);
   }

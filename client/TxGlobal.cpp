@@ -4,6 +4,7 @@
 #include <fml32.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -239,7 +240,9 @@ void CheckFerror(const AnsiString& op, unsigned long fieldId) {
   if (Ferror32 == 0) return;
   const int error = Ferror32;
   AnsiString message = "Błąd FML #"_ansi + IntToStr(error);
-  if (fieldId != NoFieldId) message += ": Pole <"_ansi + AnsiString(fieldId) + ">";
+  // Field ids count on their 32 bits: -1 from a caller with a 64-bit long is "no field" too.
+  const unsigned long field = static_cast<std::uint32_t>(fieldId);
+  if (field != NoFieldId) message += ": Pole <"_ansi + AnsiString(field) + ">";
   message += " - "_ansi + TextOrEmpty(Fstrerror32(error));
   if (!op.IsEmpty()) message += ": "_ansi + op;
   throw ETxFmlError(message);

@@ -75,7 +75,8 @@ void CheckTperrno(const AnsiString& op);
 
 // Returns when Ferror32 is 0; otherwise raises ETxFmlError with
 // "Błąd FML #<n>[: Pole <id>] - <Fstrerror32>[: op]". fieldId is NoFieldId
-// when no field is concerned.
+// when no field is concerned; only its low 32 bits count, so -1 is no field
+// too.
 void CheckFerror(const AnsiString& op, unsigned long fieldId);
 
 // The debug mode: non-zero (the default, 1) makes operation labels carry the

@@ -424,7 +424,7 @@ DBIResult TTxMti::ReadCell(const TColumn& Col, int Occ, unsigned char* Slot, boo
   FLDLEN32 length = 0;
   const char* value = Ffind32(FFbfr->GetFbfrP(), static_cast<FLDID32>(Col.Id), Occ, &length);
   if (!value) {
-    if (Ferror32 != FNOTPRES) CheckFerror(AnsiString(), Col.Id);
+    if (Ferror32 != 0 && Ferror32 != FNOTPRES) CheckFerror(OpLabel(AnsiString()), Col.Id);
     Ferror32 = 0;
     Slot[0] = 0;  // a column with fewer occurrences than the first reads as blank
     return DBIERR_NONE;

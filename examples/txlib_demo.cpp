@@ -210,21 +210,45 @@ void PrintDump(const AnsiString& path) {
   }
 }
 
+// A new directory in the temporary directory that takes the dump while it
+// exists: QUORDEBUGDIR names it and QUORDEBUGMODE is on. Leaving the scope,
+// normally or by an exception, switches the dump off and removes the
+// directory with what it holds.
+class ScratchDumpDirectory {
+ public:
+  ScratchDumpDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "txlib-demo-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return;
+    FPath = pattern;
+    setenv("QUORDEBUGDIR", FPath.c_str(), 1);
+    setenv("QUORDEBUGMODE", "1", 1);
+  }
+  ~ScratchDumpDirectory() {
+    unsetenv("QUORDEBUGMODE");
+    unsetenv("QUORDEBUGDIR");
+    std::error_code ignored;
+    if (!FPath.empty()) std::filesystem::remove_all(FPath, ignored);
+  }
+  ScratchDumpDirectory(const ScratchDumpDirectory&) = delete;
+  ScratchDumpDirectory& operator=(const ScratchDumpDirectory&) = delete;
+
+  bool Made() const { return !FPath.empty(); }
+
+ private:
+  std::string FPath;
+};
+
 void ShowDump(TComponent* module) {
   Section("7. The diagnostic dump: CUST_REFRESH of customer 1001 with QUORDEBUGMODE=1");
-  std::string directory = (std::filesystem::temp_directory_path() / "txlib-demo-XXXXXX").string();
-  if (mkdtemp(directory.data()) == nullptr) {
+  const ScratchDumpDirectory directory;
+  if (!directory.Made()) {
     std::cout << "   no temporary directory for the dump\n";
     return;
   }
-  setenv("QUORDEBUGDIR", directory.c_str(), 1);
-  setenv("QUORDEBUGMODE", "1", 1);
   TTxService* refresh = MakeService(module, "CUST_REFRESH", {"CUST_ID"}, {});
   refresh->GetSendData()->AppendOcc("CUST_ID", Variant(1001));
   refresh->Execute();
-  unsetenv("QUORDEBUGMODE");
   const AnsiString path = DumpFilePath();
-  unsetenv("QUORDEBUGDIR");
   std::cout << "   the dump file is " << Utf8(path) << " (date and time left out here):\n";
   PrintDump(path);
 }

@@ -23,12 +23,18 @@ FILE* Sink() {
   return sink;
 }
 
+// The field table file, removed again when the fuzzer exits.
+char tablePath[] = "/tmp/fuzz_fextread_XXXXXX";
+
+void RemoveTable() { unlink(tablePath); }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char path[] = "/tmp/fuzz_fextread_XXXXXX";
+  char* const path = tablePath;
   const int fd = mkstemp(path);
   if (fd < 0) return 0;
+  std::atexit(RemoveTable);
   const std::string table = kTable;
   if (write(fd, table.data(), table.size()) != static_cast<ssize_t>(table.size())) std::abort();
   close(fd);

@@ -107,9 +107,11 @@ void WriteHexListing(std::FILE* file, const unsigned char* bytes, FLDLEN32 lengt
   std::fwrite(line.data(), 1, line.size(), file);
 }
 
-// Raises the ETxFmlError of a failed read of one value.
-void CheckValueRead(const char* operation, FLDID32 id) {
-  if (Ferror32 != 0) CheckFerror(OpLabel(Utf8ToAnsi(operation)), id);
+// Raises the ETxFmlError of a failed read of one value; the label names the
+// file and line of the caller's check.
+void CheckValueRead(const char* operation, FLDID32 id, const char* file = __builtin_FILE(),
+                    int line = __builtin_LINE()) {
+  if (Ferror32 != 0) CheckFerror(OpLabelAt(Utf8ToAnsi(operation), file, line), id);
 }
 
 void WriteValue(std::FILE* file, FBFR32* buffer, FLDID32 id, int type, FLDOCC32 occ) {
@@ -160,9 +162,9 @@ void WriteValue(std::FILE* file, FBFR32* buffer, FLDID32 id, int type, FLDOCC32 
 
 void WriteField(std::FILE* file, TTxFbfr& fbfr, FBFR32* buffer, FLDID32 id) {
   const int type = Fldtype32(id);
-  CheckFerror(AnsiString(), id);
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
   const FLDOCC32 count = Foccur32(buffer, id);
-  CheckFerror(AnsiString(), id);
+  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
 
   const AnsiString name = FieldName(fbfr, id);
   Ferror32 = 0;
@@ -472,7 +474,7 @@ void TTxService::InternalExecute() {
   }
 
   CheckSvcFail();
-  CheckTperrno(AnsiString());
+  if (tperrno != 0) CheckTperrno(OpLabel(AnsiString()));
   CheckTDXInfo();
   if (length == 0) {
     FRecvData->Clear();  // the service returned no data

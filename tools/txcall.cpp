@@ -9,11 +9,15 @@
 // (or the end of the input) arrives, so the program can be used by hand too.
 //
 // Each reply goes to standard output as Fprint32 writes it, after a comment
-// line naming the service, so the output reads back as input; --xml adds the
-// reply as an XML document. Failures go to standard error with the library's
-// message, and the program goes on with the next buffer; an information text
-// of the server is shown as the library shows it (a message box, which the
-// console writes to standard error).
+// line naming the service, so the output reads back as input; --utf8 prints
+// the bytes of string and char values as UTF-8 letters instead of escapes,
+// for reading on a terminal; --xml adds the reply as an XML document.
+// Before a buffer is read, the value of each line is checked against its
+// field's type, so that a bad value is reported with its line and field.
+// Failures go to standard error with the library's message, and the program
+// goes on with the next buffer; an information text of the server is shown
+// as the library shows it (a message box, which the console writes to
+// standard error).
 //
 // The connection is opened with the session settings of TTxClient given on
 // the command line. With the builtin platform the program hosts the demo
@@ -23,13 +27,18 @@
 #include <fml32.h>
 #include <getopt.h>
 
+#include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -62,6 +71,8 @@ constexpr char Usage[] =
     "  -t, --table COLUMNS     print each reply as a table instead: one row per\n"
     "                          occurrence of the columns, named as a comma-\n"
     "                          separated list of fields or as @FILE, a field table\n"
+    "  -8, --utf8              print the texts of replies in UTF-8 (Polish\n"
+    "                          letters as letters, not escapes)\n"
     "  -r, --router            call every service through ROUTER (UseRouter)\n"
     "  -a, --auth KIND         how to join: none, tpinit or quor (Authenticate;\n"
     "                          default none)\n"
@@ -79,12 +90,14 @@ constexpr char Usage[] =
     "\n"
     "Texts on the command line are UTF-8; values in requests are bytes, so\n"
     "Polish letters are written as their Windows-1250 escapes (ą is \\b9).\n"
+    "Replies are written the same way unless --utf8 is given.\n"
     "\n"
     "Exit status: 0 when every call succeeded, 1 when a request could not be\n"
     "read or a call failed, 2 for bad options or when no connection was made.\n";
 
 struct Options {
   bool Xml = false;
+  bool Utf8 = false;
   bool Router = false;
   Tx::TTxAuthKind Auth = Tx::txakNone;
   std::optional<std::string> User, Password, Client, Data;
@@ -139,6 +152,7 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
   static const option longOptions[] = {
       {"xml", no_argument, nullptr, 'x'},
       {"table", required_argument, nullptr, 't'},
+      {"utf8", no_argument, nullptr, '8'},
       {"router", no_argument, nullptr, 'r'},
       {"auth", required_argument, nullptr, 'a'},
       {"user", required_argument, nullptr, 'u'},
@@ -156,13 +170,16 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
   };
   help = false;
   int option = 0;
-  while ((option = getopt_long(argc, argv, "xt:ra:u:p:c:d:e:s:h", longOptions, nullptr)) != -1) {
+  while ((option = getopt_long(argc, argv, "x8t:ra:u:p:c:d:e:s:h", longOptions, nullptr)) != -1) {
     switch (option) {
       case 'x':
         options.Xml = true;
         break;
       case 't':
         options.Table = optarg;
+        break;
+      case '8':
+        options.Utf8 = true;
         break;
       case 'r':
         options.Router = true;
@@ -317,6 +334,99 @@ FLDID32 ServiceNameField() {
   return id != BADFLDID ? id : Fmkfldid32(FLD_STRING, 8);
 }
 
+// ---- Checking values -----------------------------------------------------------
+
+// The bytes of an escaped value ("\\" a backslash, "\hh" a byte); false
+// for a backslash followed by anything else.
+bool Unescape(std::string_view text, std::string& bytes) {
+  const auto hex = [](char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+  };
+  bytes.clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      bytes += text[i];
+    } else if (i + 1 < text.size() && text[i + 1] == '\\') {
+      bytes += text[++i];
+    } else if (i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+      bytes += static_cast<char>(hex(text[i + 1]) << 4 | hex(text[i + 2]));
+      i += 2;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// True when text is a whole number in [low, high]: digits after an optional minus.
+bool IsInteger(const std::string& text, long long low, long long high) {
+  if (text.empty() || text[0] == '+' || std::isspace(static_cast<unsigned char>(text[0])))
+    return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0' && value >= low && value <= high;
+}
+
+bool IsNumber(const std::string& text) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  std::strtod(text.c_str(), &end);
+  return *end == '\0';
+}
+
+// True when text is a value that a field of that type can hold.
+bool FitsType(int type, const std::string& text) {
+  std::string bytes;
+  switch (type) {
+    case FLD_SHORT:
+      return IsInteger(text, INT16_MIN, INT16_MAX);
+    case FLD_LONG:
+      return IsInteger(text, LONG_MIN, LONG_MAX);
+    case FLD_FLOAT:
+    case FLD_DOUBLE:
+      return IsNumber(text);
+    case FLD_CHAR:
+      return Unescape(text, bytes) && bytes.size() == 1;
+    case FLD_STRING:
+      return Unescape(text, bytes) && bytes.find('\0') == std::string::npos;
+    default:
+      return Unescape(text, bytes);
+  }
+}
+
+// The first line of the packet that adds or changes a value its field's
+// type cannot hold, as "(line N): NAME: 'value' is not a valid TYPE value";
+// empty when there is none. Lines this cannot judge (comments, deletions,
+// names the field tables do not know) are left to Fextread32.
+std::string BadValue(const Packet& packet) {
+  std::istringstream lines(packet.Text);
+  std::string line;
+  for (int number = packet.FirstLine; std::getline(lines, line); ++number) {
+    if (line.empty() || line[0] == '#' || line[0] == '-' || line[0] == '=') continue;
+    const std::size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    std::string name = line.substr(line[0] == '+' ? 1 : 0, tab - (line[0] == '+' ? 1 : 0));
+    name.erase(0, name.find_first_not_of(' '));
+    name.erase(name.find_last_not_of(' ') + 1);
+    const FLDID32 id = Fldid32(const_cast<char*>(name.c_str()));
+    Ferror32 = 0;
+    if (id == BADFLDID) continue;
+    const std::string value = line.substr(tab + 1);
+    if (FitsType(Fldtype32(id), value)) continue;
+    const char* type = Ftype32(id);
+    Ferror32 = 0;
+    return "(line " + std::to_string(number) + "): " + name + ": '" + value + "' is not a valid " +
+           (type ? type : "") + " value";
+  }
+  return {};
+}
+
+// ---- Reading and printing buffers ---------------------------------------------------
+
 // Reads the packet into a buffer that grows until the text fits. Returns
 // 0, or the FML32 error of a text that cannot be read.
 int ReadPacket(const Packet& packet, Tx::TTxFbfr& buffer) {
@@ -332,11 +442,60 @@ int ReadPacket(const Packet& packet, Tx::TTxFbfr& buffer) {
   }
 }
 
+// One line of the Fprint32 text with the value of a string or char field as
+// UTF-8: escapes of bytes from 128 up become the letters they stand for in
+// Windows-1250; escapes of control bytes and of the backslash stay.
+std::string LineInUtf8(const std::string& line) {
+  const std::size_t tab = line.find('\t');
+  if (tab == std::string::npos) return line;
+  const std::string name = line.substr(0, tab);
+  const FLDID32 id = Fldid32(const_cast<char*>(name.c_str()));
+  Ferror32 = 0;
+  if (id == BADFLDID || (Fldtype32(id) != FLD_STRING && Fldtype32(id) != FLD_CHAR)) return line;
+  std::string value;
+  for (std::size_t i = tab + 1; i < line.size(); ++i) {
+    const auto hex = [&](std::size_t at) {
+      return std::strtol(line.substr(at, 2).c_str(), nullptr, 16);
+    };
+    if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '\\') {
+      value += "\\\\";
+      ++i;
+    } else if (line[i] == '\\' && i + 2 < line.size() && hex(i + 1) >= 0x80) {
+      value += static_cast<char>(hex(i + 1));
+      i += 2;
+    } else {
+      value += line[i];
+    }
+  }
+  return name + '\t' + Tx::AnsiToUtf8(AnsiString(value));
+}
+
+// The buffer as Fprint32 writes it, with texts in UTF-8 when asked for.
+void PrintBuffer(FBFR32* fbfr, bool utf8) {
+  if (!utf8) {
+    Ffprint32(fbfr, stdout);
+    return;
+  }
+  char* text = nullptr;
+  std::size_t size = 0;
+  FILE* memory = open_memstream(&text, &size);
+  if (memory == nullptr) {
+    Ffprint32(fbfr, stdout);
+    return;
+  }
+  Ffprint32(fbfr, memory);
+  std::fclose(memory);
+  const std::unique_ptr<char, decltype(&std::free)> owned(text, &std::free);
+  std::istringstream lines(std::string(text, size));
+  std::string line;
+  while (std::getline(lines, line)) std::printf("%s\n", LineInUtf8(line).c_str());
+}
+
 void PrintReply(Tx::TTxService& service, const Options& options) {
   std::printf("# %s\n", ForTerminal(service.GetServiceName()).c_str());
   std::fflush(stdout);
   if (options.Columns.empty())
-    Ffprint32(service.GetRecvData()->GetFbfrP(), stdout);
+    PrintBuffer(service.GetRecvData()->GetFbfrP(), options.Utf8);
   else
     TxcallTable::Print(*service.GetRecvData(), options.Columns, stdout);
   if (options.Xml) {
@@ -353,6 +512,10 @@ std::string Where(const Packet& packet) {
 
 // Sends one packet; true when the call succeeded.
 bool CallPacket(Tx::TTxService& service, const Packet& packet, const Options& options) {
+  if (const std::string bad = BadValue(packet); !bad.empty()) {
+    std::fprintf(stderr, "txcall: request %d %s\n", packet.Number, bad.c_str());
+    return false;
+  }
   Tx::TTxFbfr request(nullptr, static_cast<int>(4096 + 2 * packet.Text.size()));
   if (const int error = ReadPacket(packet, request)) {
     std::fprintf(stderr, "txcall: %s: Fextread32: %s\n", Where(packet).c_str(), Fstrerror32(error));

@@ -112,8 +112,10 @@ bool IsDateField(TTxFbfr& fbfr, FLDID32 id) {
   return def != nullptr && def->GetLogicalType() == txlftDate;
 }
 
-void CheckRead(FLDID32 id) {
-  if (Ferror32 != 0) CheckFerror(OpLabel(AnsiString()), id);
+// Raises for a set Ferror32; the label names the file and line of the
+// caller's check.
+void CheckRead(FLDID32 id, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+  if (Ferror32 != 0) CheckFerror(OpLabelAt(AnsiString(), file, line), id);
 }
 
 // A value read without a contract, as a variant (Null for the null values).
@@ -347,6 +349,28 @@ class ValueAdder {
   bool FDate = false;
 };
 
+// The document for the parser, as UTF-16: the conversion of WideString in
+// one pass over a string of the final length.
+WideString DocumentText(const AnsiString& text) {
+  const std::string_view bytes = text.view();
+  std::u16string wide(bytes.size(), u'\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    wide[i] = static_cast<char16_t>(Cp1250ToUnicode(static_cast<unsigned char>(bytes[i])));
+  return WideString(std::move(wide));
+}
+
+// A text of the parser as Windows-1250, as AnsiString(WideString) gives it;
+// plain ASCII, what most values are, is copied as it is.
+AnsiString NarrowText(const WideString& text) {
+  const std::u16string_view wide = text.view();
+  std::string narrow(wide.size(), '\0');
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    if (wide[i] >= 0x80) return AnsiString(text);
+    narrow[i] = static_cast<char>(wide[i]);
+  }
+  return AnsiString(std::move(narrow));
+}
+
 TComInterface<IXmlDomDocument> CreateDocument() {
   TComInterface<IUnknown> object;
   CheckImportResult(CoCreateInstance(CLSID_TxXmlDomDocument, nullptr, ParserClassContext, object));
@@ -377,7 +401,7 @@ void ImportFMLFromXML(TTxFbfr* Fbfr, const AnsiString& Text) {
   document->put_async(variantFalse);
   document->put_resolveExternals(variantFalse);
   VARIANT_BOOL loaded = variantFalse;
-  TX_HRCHECK(document->loadXML(WideString(Text), &loaded));
+  TX_HRCHECK(document->loadXML(DocumentText(Text), &loaded));
 
   TComInterface<IXmlDomNodeList> elements;
   CheckImportResult(document->selectNodes(u"FML32/OCC", elements.ReleaseAndGetAddressOf()));
@@ -399,10 +423,10 @@ void ImportFMLFromXML(TTxFbfr* Fbfr, const AnsiString& Text) {
 
     WideString idText;
     TX_HRCHECK(idAttribute->get_text(&idText));
-    const auto id = static_cast<FLDID32>(StrToInt(AnsiString(idText)));
+    const auto id = static_cast<FLDID32>(StrToInt(NarrowText(idText)));
     WideString valueText;
     TX_HRCHECK(element->get_text(&valueText));
-    adder.Add(id, AnsiString(valueText));
+    adder.Add(id, NarrowText(valueText));
   }
 }
 

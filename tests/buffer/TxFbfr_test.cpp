@@ -7,8 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "platform/framework/framework_test_support.h"
+#include "platform/tuxedo/builtin/atmi_control.h"
 
 namespace Tx {
 namespace {
@@ -248,6 +252,25 @@ TEST(FbfrGrowth, ContentsSurviveGrowth) {
   EXPECT_EQ(FieldLong(buffer.GetFbfrP(), kLong, 1999), 1999);
 }
 
+TEST(FbfrGrowth, FourKilobyteStepsUpTo64KBDoublingBeyond) {
+  // A buffer of that size filled to its last bytes: not even a long fits.
+  const auto full = [](long size) {
+    auto buffer = std::make_unique<TTxFbfr>(nullptr, static_cast<int>(size));
+    AddBytes(*buffer, kCarray, (Funused32(buffer->GetFbfrP()) - Fneeded32(1, 0)) & ~7L);
+    return buffer;
+  };
+  const std::pair<long, long> steps[] = {{65536, 65536 + 4096}, {69632, 2 * 69632}};
+  for (const auto& [size, grown] : steps) {
+    auto buffer = full(size);
+    ASSERT_EQ(buffer->GetFbfrSize(), size);
+    buffer->EnsureSpace(kLong, -1, sizeof(long));
+    EXPECT_EQ(buffer->GetFbfrSize(), grown);
+  }
+  auto big = full(69632);
+  big->EnsureSpace(kCarray, -1, 80000);  // needs more than the size
+  EXPECT_EQ(big->GetFbfrSize(), 69632 + Fneeded32(1, 80000));
+}
+
 TEST(FbfrSize, TooSmallKeepsTheOldBufferAndContents) {
   TTxFbfr buffer(nullptr, 4096);
   AddBytes(buffer, kCarray, 2000);
@@ -369,6 +392,50 @@ TEST(FbfrNames, LookupsIgnoreCaseAndFollowTheLastSynchronisation) {
   TTxFbfrDef empty(nullptr);
   buffer.Contract = &empty;  // an empty contract does not count
   EXPECT_EQ(buffer.FindFieldId(stringName), kString);
+}
+
+// ---- Labels of the checks --------------------------------------------------------
+
+// Checks without an operation text still name their source line in debug mode.
+TEST(FbfrChecks, EveryMessageEndsWithTheCheckLocation) {
+  const auto fml = [](int error, FLDID32 id) {
+    return "Błąd FML #"_ansi.str() + std::to_string(error) + ": Pole <" + std::to_string(id) +
+           "> - " + Fstrerror32(error) + ":  [TxFbfr.cpp.#]";
+  };
+  const std::string tux = "Błąd Tuxedo "_ansi.str() + tpstrerror(TPEOS) + "\r [TxFbfr.cpp.#]";
+  const auto raised = [](auto f) { return FrameworkTest::WithoutLines(FrameworkTest::Raised(f)); };
+  const auto failingAllocation = [](auto f) {
+    return [f] {
+      AtmiBuiltin::FailNextAllocation(TPEOS);
+      f();
+    };
+  };
+
+  TTxFbfr buffer(nullptr, 4096);
+  AddLong(buffer, kLong, 1);
+  TTxFbfr other(nullptr, 8192);
+  TTxFbfrFldDef def(nullptr);
+  def.SetTxFldId(static_cast<long>(kLong));
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[&] { Ferror32 = FBADFLD, def.GetTxFldType(); }, fml(FBADFLD, kLong)},
+      {[&] { buffer.OccLength(BADFLDID, 0); }, fml(FBADFLD, BADFLDID)},
+      {[&] { buffer.DeleteOcc(kLong, 3); }, fml(FNOTPRES, kLong)},
+      {[&] { buffer.DeleteAllOcc(kShort); }, fml(FNOTPRES, kShort)},
+      {[&] { buffer.GetValues(kCarray, 0); }, fml(FNOTPRES, kCarray)},
+      {failingAllocation([] { TTxFbfr(nullptr, 4096); }), tux},
+      {failingAllocation([&] { buffer = other; }), tux},
+      {failingAllocation([&] { buffer.SetFbfrSize(8192); }), tux},
+  };
+  for (const auto& [attempt, message] : cases) {
+    const std::string expected =
+        (message.starts_with("Błąd FML"_ansi.str()) ? "ETxFmlError: " : "ETxTpError: ") + message;
+    EXPECT_EQ(raised(attempt), expected);
+  }
+  SetDebugMode(0);  // without debug mode the empty text adds nothing
+  EXPECT_EQ(
+      MessageOf<ETxFmlError>([&] { buffer.DeleteOcc(kLong, 3); }).str(),
+      "Błąd FML #4: Pole <"_ansi.str() + std::to_string(kLong) + "> - " + Fstrerror32(FNOTPRES));
+  SetDebugMode(1);
 }
 
 }  // namespace

@@ -116,6 +116,8 @@ TEST_F(Client, ExceptionsTakeOverAndClearTheErrorVariables) {
       {FNOTPRES, 167772261UL, "op",
        "Błąd FML #4: Pole <167772261> - "_ansi.str() + Fstrerror32(FNOTPRES) + ": op"},
       {FNOSPACE, NoFieldId, "", "Błąd FML #3 - "_ansi.str() + Fstrerror32(FNOSPACE)},
+      {FNOSPACE, static_cast<unsigned long>(-1), "",
+       "Błąd FML #3 - "_ansi.str() + Fstrerror32(FNOSPACE)},
   };
   for (const auto& [error, field, op, expected] : cases) {
     Ferror32 = error;

@@ -192,4 +192,36 @@ TEST_F(Txcall, RepliesAsTables) {
   EXPECT_EQ(Run(select, {"-t"}).Status, 2);
 }
 
+// A value its field's type cannot hold is reported with its line and field,
+// and that buffer is not sent; the next one is.
+TEST_F(Txcall, BadValuesNameTheirLineAndField) {
+  EXPECT_EQ(Run("SRVCNM\tPAY\nCUST_ID\tabc\nAMOUNT\t10\n\n"
+                "# comment\nSRVCNM\tPAY\n+CUST_ID\t1001\nAMOUNT\t1,5\n\n"
+                "SRVCNM\tCUST_UPDATE\nCUST_ID\t99999999999999999999\n\n"
+                "SRVCNM\tCUST_UPDATE\nCUST_NAME\tK\\xowalski\n\n"
+                "SRVCNM\tPAY\nCUST_ID\t1001\nAMOUNT\t0.5\n"),
+            (Session{"# PAY\nCUST_ID\t1001\nBALANCE\t1250\n\n",
+                     "txcall: request 1 (line 2): CUST_ID: 'abc' is not a valid long value\n"
+                     "txcall: request 2 (line 8): AMOUNT: '1,5' is not a valid double value\n"
+                     "txcall: request 3 (line 11): CUST_ID: '99999999999999999999' is not a "
+                     "valid long value\n"
+                     "txcall: request 4 (line 14): CUST_NAME: 'K\\xowalski' is not a valid "
+                     "string value\n",
+                     1}));
+}
+
+// --utf8 writes the letters of string values; carray bytes keep their escapes.
+TEST_F(Txcall, Utf8PrintsTheLettersOfTexts) {
+  const std::string select = "SRVCNM\tCUST_SELECT\nSEGMENT\tA\n\n";
+  const std::string rows =
+      "# CUST_SELECT\nCUST_ID\t1001\nCUST_ID\t1003\nSEGMENT\tA\nSEGMENT\tA\nBALANCE\t1250.5\n"
+      "BALANCE\t0\nCUST_NAME\tKowalski Jan\n";
+  EXPECT_EQ(
+      Run(select, {"--utf8"}),
+      (Session{rows + "CUST_NAME\tWiśniewska Zofia\nNOTE\tsta\\b3y klient\nNOTE\t\n\n", "", 0}));
+  EXPECT_EQ(
+      Run(select),
+      (Session{rows + "CUST_NAME\tWi\\9cniewska Zofia\nNOTE\tsta\\b3y klient\nNOTE\t\n\n", "", 0}));
+}
+
 }  // namespace

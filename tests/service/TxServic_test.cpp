@@ -366,7 +366,7 @@ TEST_F(Service, EachOutcomeOfTheSequenceAfterWhatWasAlreadyDone) {
        },
        "ETxSvcFail: Brak środków -20"_ansi.str(), replied + "11"},
       {[&] { svc.SetServiceName("NOWHERE"); },
-       "ETxTpError: " + tuxedo + tpstrerror(TPENOENT) + "\r",
+       "ETxTpError: " + tuxedo + tpstrerror(TPENOENT) + "\r [TxServic.cpp.#]",
        "urcode 0, cursor, reply -; before NOWHERE 1; after NOWHERE 6"},
       {[&] { contract(false, 0, 0); },
        "ETxFbfrContractViolated: Błąd w danych zwróconych z usługi Tuxedo: "_ansi.str() + count +
@@ -391,7 +391,7 @@ TEST_F(Service, EachOutcomeOfTheSequenceAfterWhatWasAlreadyDone) {
     Taken();
     SetAmount(200);
     c.arrange();
-    EXPECT_EQ(RaisedBy(svc), c.raised);
+    EXPECT_EQ(FrameworkTest::WithoutLines(RaisedBy(svc)), c.raised);
     EXPECT_EQ(Taken(), c.done) << c.raised;
   }
 }

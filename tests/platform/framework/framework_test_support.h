@@ -75,4 +75,16 @@ class ScopedEnvironment {
   std::map<std::string, std::optional<std::string>> FSaved;
 };
 
+// The text with the line number of every source location "[file.cpp.123]"
+// replaced by "#", so that whole messages compare without naming lines.
+inline std::string WithoutLines(std::string text) {
+  for (std::size_t at = text.find(".cpp."); at != std::string::npos; at = text.find(".cpp.", at)) {
+    at += 5;
+    std::size_t end = at;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+    if (end > at && end < text.size() && text[end] == ']') text.replace(at, end - at, "#");
+  }
+  return text;
+}
+
 }  // namespace FrameworkTest

@@ -266,7 +266,7 @@ TEST(Fml32Embedded, DamagedEmbeddedImagesAreRefused) {
 // A long field changed at random places, checked against a vector.
 TEST(Fml32LongFields, DeletesAnywhereKeepEveryOccurrenceInOrder) {
   constexpr long kCount = 5000;
-  Fbfr fbfr = Alloc(static_cast<FLDOCC32>(2 * kCount + 200), 0);
+  Fbfr fbfr = Alloc(static_cast<FLDOCC32>(2 * kCount + 200), 8);
   std::vector<long> expected;
   for (long i = 0; i < kCount; ++i) {
     ASSERT_EQ(Fadd32(fbfr.get(), kLong, Raw(i), 0), 1);
@@ -315,7 +315,7 @@ TEST(Fml32LongFields, DeletesAnywhereKeepEveryOccurrenceInOrder) {
     expected.erase(expected.begin());
   }
   checkAll("after deleting from the front");
-  Fbfr copy = Alloc(static_cast<FLDOCC32>(2 * kCount + 200), 0);
+  Fbfr copy = Alloc(static_cast<FLDOCC32>(2 * kCount + 200), 8);
   ASSERT_EQ(Fcpy32(copy.get(), fbfr.get()), 1);
   EXPECT_EQ(LongAt(copy.get(), kLong, 9), expected[9]);
   ASSERT_EQ(Fdelall32(fbfr.get(), kLong), 1);
