@@ -1041,4 +1041,12 @@ void TTxBlobStream::Truncate() {
 void TTxBlobStream::SetSize(int NewSize) { TStream::SetSize(NewSize); }
 void TTxBlobStream::SetSize(std::int64_t NewSize) { TStream::SetSize(NewSize); }
 
+// ---- Form files ----------------------------------------------------------------------------
+
+// The registration lives in its own unit; calling it from here, where every
+// program with a data set links, keeps that unit in the program.
+namespace {
+[[maybe_unused]] const bool kTxFbDsetFormsRegistered = (RegisterTxFbDsetClasses(), true);
+}  // namespace
+
 }  // namespace Tx

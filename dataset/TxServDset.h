@@ -268,4 +268,9 @@ class TTxQuickDSet : public TTxFbfrDSet {
   bool FDetectTDXInfo = false;
 };
 
+// Publishes TTxFbfrDSet, TTxServDSet and TTxQuickDSet to the form reader and
+// writer (platform/framework/Filer.h; what is saved: dataset/TxDsetForms.cpp).
+// Runs when the data-set unit is loaded; may be called again.
+void RegisterTxFbDsetClasses();
+
 }  // namespace Tx

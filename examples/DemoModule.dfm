@@ -40,4 +40,87 @@ object DemoModule: TDemoModule
       01435553545F494400E90300020100000001000000E9030000414D4F554E5400
       EE03000804000000010000000000000000506F402A464255465F454E442A00}
   end
+  object Customers: TTxQuickDSet
+    SelectSendContract = <
+      item
+        FieldName = 'SEGMENT'
+        OccMax = 1
+        TxFldId = 67109868
+      end>
+    SelectSendData.FBFRContents = {
+      015345474D454E5400EC030004020000000100000041002A464255465F454E44
+      2A00}
+    SelectServiceName = 'CUST_SELECT'
+    SelectRecvContract = <
+      item
+        FieldName = 'CUST_ID'
+        AssignSerial = True
+        TxFldId = 33555433
+      end
+      item
+        FieldName = 'CUST_NAME'
+        MaxSize = 1024
+        TxFldId = 167773162
+      end
+      item
+        FieldName = 'BALANCE'
+        TxFldId = 134218731
+      end
+      item
+        FieldName = 'SEGMENT'
+        TxFldId = 67109868
+      end>
+    RefreshSendContract = <
+      item
+        FieldName = 'CUST_ID'
+        OccMin = 1
+        OccMax = 1
+        TxFldId = 33555433
+      end>
+    RefreshServiceName = 'CUST_REFRESH'
+    UpdateSendContract = <
+      item
+        FieldName = 'CUST_ID'
+        TxFldId = 33555433
+      end
+      item
+        FieldName = 'CUST_NAME'
+        MaxSize = 1024
+        TxFldId = 167773162
+      end
+      item
+        FieldName = 'BALANCE'
+        TxFldId = 134218731
+      end
+      item
+        FieldName = 'SEGMENT'
+        TxFldId = 67109868
+      end>
+    UpdateServiceName = 'CUST_UPDATE'
+    InsertSendContract = <
+      item
+        FieldName = 'CUST_NAME'
+        MaxSize = 1024
+        TxFldId = 167773162
+      end
+      item
+        FieldName = 'BALANCE'
+        TxFldId = 134218731
+      end
+      item
+        FieldName = 'SEGMENT'
+        TxFldId = 67109868
+      end>
+    InsertServiceName = 'CUST_INSERT'
+    DeleteSendContract = <
+      item
+        FieldName = 'CUST_ID'
+        OccMin = 1
+        OccMax = 1
+        TxFldId = 33555433
+      end>
+    DeleteServiceName = 'CUST_DELETE'
+    IndexExpr = 'CUST_NAME'
+    Cached = True
+  end
 end

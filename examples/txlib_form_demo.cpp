@@ -1,14 +1,17 @@
 // txlib form demo: a data module, as an application keeps it, saved in a
 // text form file and loaded back in a fresh process.
 //
-// The module holds a client component configured for the demo domain and a
+// The module holds a client component configured for the demo domain, a
 // payment service with the contracts of its request and reply and a request
-// filled in advance (customer 1001 pays 250.50). The form file keeps the
-// client's settings, the contracts and the request's contents.
+// filled in advance (customer 1001 pays 250.50), and a quick data set: the
+// customers of segment A as a table kept by the CUST_* services, sorted by
+// name. The form file keeps the client's settings, the contracts, the
+// requests' contents and the data set's services.
 //
 //   txlib_form_demo              save the module to a temporary file, load it
 //                                in a fresh process, show that it came back
 //                                equal, then call PAY with the loaded request
+//                                and open the loaded data set
 //   txlib_form_demo save FILE    write the module's form file
 //   txlib_form_demo show FILE    load FILE and print the module's form again
 //   txlib_form_demo check FILE   "show FILE" in a fresh process must give
@@ -27,7 +30,9 @@
 #include <string>
 
 #include "client/TxGlobal.h"
+#include "dataset/TxFbDset.h"
 #include "examples/domain/DemoDomain.h"
+#include "examples/domain/DemoFields.h"
 #include "platform/framework/Filer.h"
 #include "service/TxServic.h"
 
@@ -74,6 +79,27 @@ void Fill(TDemoModule& module) {
   Declare(pay->GetRecvContract(), "BALANCE", 0, -1);
   pay->GetSendData()->AppendOcc("CUST_ID", Variant(1001));
   pay->GetSendData()->AppendOcc("AMOUNT", Variant(250.5));
+
+  auto* customers = new TTxQuickDSet(&module);
+  customers->SetName("Customers");
+  customers->SetSelectServiceName(TxDemo::SelectService);
+  Declare(customers->GetSelectContract(), "SEGMENT", 0, 1);
+  customers->GetSelectData()->AppendOcc("SEGMENT", Variant("A"));
+  for (const char* column : {"CUST_ID", "CUST_NAME", "BALANCE", "SEGMENT"}) {
+    Declare(customers->GetSelectRecvContract(), column, 0, -1);
+    Declare(customers->GetUpdateContract(), column, 0, -1);
+  }
+  customers->GetSelectRecvContract()->GetFldDef(0)->SetAssignSerial(true);
+  customers->SetRefreshServiceName(TxDemo::RefreshService);
+  Declare(customers->GetRefreshContract(), "CUST_ID", 1, 1);
+  customers->SetUpdateServiceName(TxDemo::UpdateService);
+  customers->SetInsertServiceName(TxDemo::InsertService);
+  for (const char* column : {"CUST_NAME", "BALANCE", "SEGMENT"})
+    Declare(customers->GetInsertContract(), column, 0, -1);
+  customers->SetDeleteServiceName(TxDemo::DeleteService);
+  Declare(customers->GetDeleteContract(), "CUST_ID", 1, 1);
+  customers->SetIndexExpr("CUST_NAME");
+  customers->SetCached(true);
 }
 
 std::string FormText(TComponent* module) {
@@ -134,6 +160,16 @@ int RoundTrip(const char* self) {
   TTxFbfr* reply = pay->GetRecvData();
   std::cout << "   customer " << reply->OccValue("CUST_ID", 0).AsInteger() << ", balance now "
             << AnsiToUtf8(reply->OccValue("BALANCE", 0).AsString()) << '\n';
+
+  std::cout << "\n== The loaded data set, opened: segment A by name\n";
+  auto* customers = static_cast<TTxQuickDSet*>(module.FindComponent("Customers"));
+  customers->Open();
+  for (customers->First(); !customers->Eof(); customers->Next()) {
+    std::cout << "   " << customers->FieldByName("CUST_ID")->AsInteger() << "  "
+              << AnsiToUtf8(customers->FieldByName("CUST_NAME")->AsString()) << "  "
+              << AnsiToUtf8(customers->FieldByName("BALANCE")->AsString()) << '\n';
+  }
+  customers->Close();
   return status;
 }
 

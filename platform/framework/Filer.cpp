@@ -137,6 +137,15 @@ float NarrowToSingle(double value) {
   return static_cast<float>(value);
 }
 
+// A list of properties ends with an empty name. A name starts with its
+// length byte, which may be any number up to 255 and so must not be read
+// as a value tag.
+bool AtEmptyName(TStream* stream) {
+  const unsigned char next = Input(stream).Byte();
+  stream->Seek(std::int64_t{-1}, soCurrent);
+  return next == 0;
+}
+
 bool IsIntegerTag(TValueType t) {
   return t == vaInt8 || t == vaInt16 || t == vaInt32 || t == vaInt64;
 }
@@ -940,7 +949,7 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
 }
 
 void TReader::ReadComponentData(TComponent* Component) {
-  while (!EndOfList()) ReadProperty(Component);
+  while (!AtEmptyName(Stream())) ReadProperty(Component);
   ReadListEnd();
   while (!EndOfChildren()) ReadChild(Root());
   ReadByte();
@@ -1110,7 +1119,7 @@ void TReader::ReadCollection(TCollection* Collection) {
     if (IsIntegerTag(NextValue())) ReadInt64();
     ReadListBegin();
     TCollectionItem* item = Collection->Add();
-    while (!EndOfList()) ReadProperty(item);
+    while (!AtEmptyName(Stream())) ReadProperty(item);
     ReadListEnd();
   }
   ReadListEnd();
