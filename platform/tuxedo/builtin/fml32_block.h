@@ -355,7 +355,7 @@ class Block {
     std::memset(record + span - 8, 0, 8);  // the padding of the last word
     Store32(record, id);
     Store32(record + 4, length);
-    std::memcpy(record + kRecordHeaderSize, value, length);
+    if (length != 0) std::memcpy(record + kRecordHeaderSize, value, length);  // an empty value may come without bytes
     field->occurrences.PushBack(header.end);
     header.end += static_cast<std::uint32_t>(span);
     ++header.count;
