@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/tuxedo/FmlCalls.h"
 #include "buffer/TxFbfr.h"
 #include "buffer_test_support.h"
 #include "platform/framework/Dialogs.h"
@@ -92,7 +93,7 @@ TEST(FbfrContents, EveryTypeComesBackExactly) {
   AddLong(copy, kLong, 99);  // replaced, not kept
   Load(copy, written);
   EXPECT_EQ(Contents(copy), written);
-  EXPECT_EQ(Fvall32(copy.GetFbfrP(), kShort, 0), -2);
+  EXPECT_EQ(Tx::FieldLong(copy.GetFbfrP(), kShort, 0), -2);
   float single = 0;
   ASSERT_NE(Fget32(copy.GetFbfrP(), kFloat, 0, reinterpret_cast<char*>(&single), nullptr), -1);
   EXPECT_EQ(single, 1.1F);
@@ -104,7 +105,7 @@ TEST(FbfrContents, StoredTypeConvertsToTheFieldsOwn) {
   TTxFbfr b(nullptr, 1024);
   // A long record for a string field, as a form written before the field changed type.
   Load(b, std::string("\x01", 1) + "X" + '\0' + Le(kString) + Le(FLD_LONG) + Le(1) + Le(-7) + kEnd);
-  EXPECT_STREQ(Fvals32(b.GetFbfrP(), kString, 0), "-7");
+  EXPECT_STREQ(Tx::FieldString(b.GetFbfrP(), kString, 0), "-7");
 }
 
 TEST(FbfrContents, RefusedRecordsLeaveTheBufferAsItWas) {
@@ -237,7 +238,7 @@ TEST(FbfrData, ImageIsCheckedBeforeItIsUsed) {
       target.WriteFBFRContents(&again);
     } else {
       EXPECT_EQ(message, refused) << i;
-      EXPECT_EQ(Fvall32(target.GetFbfrP(), kLong, 0), 1) << i;
+      EXPECT_EQ(Tx::FieldLong(target.GetFbfrP(), kLong, 0), 1) << i;
     }
   }
 }
@@ -291,7 +292,7 @@ TEST(FbfrInForm, OldRawImageLoadsAndIsSavedInTheNewFormat) {
   }
   THolder loaded(nullptr);
   ReadForm(loaded, "object H: THolder\n  Data.FBFRdata = {" + hex + "}\nend\n");
-  EXPECT_EQ(Fvall32(loaded.GetData()->GetFbfrP(), kLong, 0), 5);
+  EXPECT_EQ(Tx::FieldLong(loaded.GetData()->GetFbfrP(), kLong, 0), 5);
   const std::string saved = TextForm(loaded);
   EXPECT_EQ(saved.find("FBFRdata"), std::string::npos);
   EXPECT_EQ(saved,

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/tuxedo/FmlCalls.h"
 #include "dataset/TxFbDset.h"
 #include "platform/framework/Dialogs.h"
 #include "platform/framework/Filer.h"
@@ -119,8 +120,8 @@ class DataSetForm : public FrameworkTest::NeutralSettingsTest {
     NeutralSettingsTest::TearDown();
   }
   static void UnloadTables() {
-    Fidnm_unload32();
-    Fnmid_unload32();
+    Tx::UnloadIdToNameTable();
+    Tx::UnloadNameToIdTable();
   }
 
   // A module with a quick data set over the five services and a service

@@ -1,6 +1,7 @@
 // The cursor engine: layouts, results and messages, record reads and writes,
 // date-time texts, sort orders, the filter and bookmarks, and a model check
 // of the order kept up across posts, appends and deletes.
+#include "platform/tuxedo/FmlCalls.h"
 #include "dataset/TxMti.h"
 #include "dataset/TxMtiOrder.h"
 
@@ -310,7 +311,7 @@ TEST_F(Engine, BlankValuesTravelAsNull) {
   mti.PutField(1, record.data(), nullptr);
   mti.PutField(2, record.data(), nullptr);
   ASSERT_EQ(mti.ModifyRecord(record.data(), true), DBIERR_NONE);
-  EXPECT_EQ(Fvall32(buffer.GetFbfrP(), kId, 0), -2147483647L - 1);
+  EXPECT_EQ(Tx::FieldLong(buffer.GetFbfrP(), kId, 0), -2147483647L - 1);
   mti.GetRecord(dbiNOLOCK, record.data(), nullptr);
   EXPECT_EQ(IntField(1), -1);
   EXPECT_EQ(TextField(2), "(blank)");
@@ -349,7 +350,7 @@ TEST_F(Engine, DateTimeTextsBothWays) {
   const double written = expected[1];
   mti.PutField(1, record.data(), &written);
   mti.ModifyRecord(record.data(), true);
-  EXPECT_STREQ(Fvals32(buffer.GetFbfrP(), stamp, 2), "2003-07-15 10:20:30.250");
+  EXPECT_STREQ(Tx::FieldString(buffer.GetFbfrP(), stamp, 2), "2003-07-15 10:20:30.250");
 }
 
 TEST_F(Engine, AppendModifyAndDelete) {

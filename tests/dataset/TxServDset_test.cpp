@@ -2,6 +2,7 @@
 // and the quick data set's table kept by its services: what each request
 // holds, every way through a refused change, serials, refresh, the order of
 // events, rows left alone by failures, and the reply cache kept current.
+#include "platform/tuxedo/FmlCalls.h"
 #include "dataset/TxServDset.h"
 
 #include <atmi.h>
@@ -93,7 +94,7 @@ void Serve(TPSVCINFO* info) {
   auto* reply = reinterpret_cast<FBFR32*>(tpalloc(const_cast<char*>("FML32"), nullptr, 4096));
   int rval = TPSUCCESS;
   if (name == "T_SELECT" || name == "T_REFRESH") {
-    const long wanted = name == "T_REFRESH" ? Fvall32(request, kId, 0) : -1;
+    const long wanted = name == "T_REFRESH" ? Tx::FieldLong(request, kId, 0) : -1;
     for (TRow row : server.Rows) {
       if (wanted != -1 && row.Id != wanted) continue;
       if (wanted != -1 && server.RefreshedName) row.Name = *server.RefreshedName;
@@ -181,8 +182,8 @@ class ServiceDataSet : public FrameworkTest::NeutralSettingsTest {
     NeutralSettingsTest::TearDown();
   }
   static void UnloadTables() {
-    Fidnm_unload32();
-    Fnmid_unload32();
+    Tx::UnloadIdToNameTable();
+    Tx::UnloadNameToIdTable();
   }
   // "id name amount" of every row, as the data set shows them.
   static Lines Shown(TDataSet& ds) {

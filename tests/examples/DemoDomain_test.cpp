@@ -2,6 +2,7 @@
 // through, the TDX protocol of the customer services, failed payments and
 // the field table. The command-line client's tests cover joining, logging in,
 // selecting and the rates' information text end to end.
+#include "platform/tuxedo/FmlCalls.h"
 #include "examples/domain/DemoDomain.h"
 
 #include <atmi.h>
@@ -52,7 +53,7 @@ struct Reply {
   int Error = 0;
   TpBuffer Data{"FML32", 1024};
 
-  long Long(FLDID32 field, int occ = 0) const { return Fvall32(Data.fbfr(), field, occ); }
+  long Long(FLDID32 field, int occ = 0) const { return Tx::FieldLong(Data.fbfr(), field, occ); }
   std::string String(FLDID32 field, int occ = 0) const {
     FLDLEN32 length = 0;  // a char has no terminating zero
     const char* value = Ffind32(Data.fbfr(), field, occ, &length);

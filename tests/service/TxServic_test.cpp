@@ -3,6 +3,7 @@
 // cache switches, the call log, the diagnostic dump (its switch, its records
 // byte for byte, its size limits and where its file goes), the reply cache
 // and the hooks.
+#include "platform/tuxedo/FmlCalls.h"
 #include "service/TxServic.h"
 
 #include <atmi.h>
@@ -186,7 +187,7 @@ class Service : public FrameworkTest::NeutralSettingsTest {
     env.Set("QUORDEBUGDIR", dir.c_str());
     env.Set("FLDTBLDIR32", DataDir().c_str());
     env.Set("FIELDTBLS32", "dump.tbl");
-    Fidnm_unload32();
+    Tx::UnloadIdToNameTable();
     Fresh();
     for (const char* name : {"PAY", "ROUTER"}) tpadvertise(const_cast<char*>(name), Serve);
     tpadvertise(const_cast<char*>(LoginFields::LoginService), Login);
@@ -590,7 +591,7 @@ TEST_F(Service, CacheRepeatedRequestReplacesItsCallAtTheEndAndAHitRestoresTheRep
   tpurcode = 99;
   ui.Clear();
   ASSERT_TRUE(cache.CheckCache(&service));
-  EXPECT_EQ(std::tuple(Fvall32(service.GetRecvData()->GetFbfrP(), REPLY, 0), service.LastUrcode,
+  EXPECT_EQ(std::tuple(Tx::FieldLong(service.GetRecvData()->GetFbfrP(), REPLY, 0), service.LastUrcode,
                        tpurcode),
             std::tuple(30L, 3L, 99L));
   EXPECT_EQ(service.GetRecvData()->FindFieldId(AnsiString(REPLY)), REPLY);

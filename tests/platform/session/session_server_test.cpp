@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/tuxedo/FmlCalls.h"
 #include "platform/session/LoginFields.h"
 #include "platform/session/TuxSessionServer.h"
 #include "platform/tuxedo/builtin/atmi_control.h"
@@ -48,7 +49,7 @@ void LoginServiceOfTheDomain(TPSVCINFO* info) {
     const char* value = Ffind32(reinterpret_cast<FBFR32*>(info->data), field, 0, nullptr);
     seenLogin.push_back(value ? value : "<none>");
   }
-  seenLogin.push_back(std::to_string(Fvall32(reinterpret_cast<FBFR32*>(info->data), QL_FLAGS, 0)));
+  seenLogin.push_back(std::to_string(Tx::FieldLong(reinterpret_cast<FBFR32*>(info->data), QL_FLAGS, 0)));
   TpBuffer reply("FML32", 1024);
   const auto add = [&reply](FLDID32 field, const void* value) {
     Fchg32(reply.fbfr(), field, 0, static_cast<char*>(const_cast<void*>(value)), 0);
