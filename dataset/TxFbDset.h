@@ -290,3 +290,6 @@ class TTxBlobStream : public TStream {
 };
 
 }  // namespace Tx
+
+// The data sets bound to services belong to this unit too.
+#include "dataset/TxServDset.h"

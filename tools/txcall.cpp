@@ -31,9 +31,11 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "client/TxGlobal.h"
 #include "service/TxServic.h"
+#include "tools/txcall_table.h"
 #include "xml/TxFMLXML.h"
 
 #ifdef TXCALL_DEMO_DOMAIN
@@ -57,6 +59,9 @@ constexpr char Usage[] =
     "\n"
     "Options:\n"
     "  -x, --xml               print each reply as an XML document as well\n"
+    "  -t, --table COLUMNS     print each reply as a table instead: one row per\n"
+    "                          occurrence of the columns, named as a comma-\n"
+    "                          separated list of fields or as @FILE, a field table\n"
     "  -r, --router            call every service through ROUTER (UseRouter)\n"
     "  -a, --auth KIND         how to join: none, tpinit or quor (Authenticate;\n"
     "                          default none)\n"
@@ -86,6 +91,8 @@ struct Options {
   std::optional<std::string> AppCode, AppLabel, AppVersion;
   std::optional<int> LoginFlags;
   std::optional<std::string> EnvFile, EnvSection;
+  std::optional<std::string> Table;
+  std::vector<TxcallTable::Column> Columns;  // of Table, once the field tables are there
 };
 
 // A text of the library as the terminal shows it: UTF-8, with the line
@@ -131,6 +138,7 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
   enum { AppCodeOption = 256, AppLabelOption, AppVersionOption, LoginFlagsOption };
   static const option longOptions[] = {
       {"xml", no_argument, nullptr, 'x'},
+      {"table", required_argument, nullptr, 't'},
       {"router", no_argument, nullptr, 'r'},
       {"auth", required_argument, nullptr, 'a'},
       {"user", required_argument, nullptr, 'u'},
@@ -148,10 +156,13 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
   };
   help = false;
   int option = 0;
-  while ((option = getopt_long(argc, argv, "xra:u:p:c:d:e:s:h", longOptions, nullptr)) != -1) {
+  while ((option = getopt_long(argc, argv, "xt:ra:u:p:c:d:e:s:h", longOptions, nullptr)) != -1) {
     switch (option) {
       case 'x':
         options.Xml = true;
+        break;
+      case 't':
+        options.Table = optarg;
         break;
       case 'r':
         options.Router = true;
@@ -324,7 +335,10 @@ int ReadPacket(const Packet& packet, Tx::TTxFbfr& buffer) {
 void PrintReply(Tx::TTxService& service, const Options& options) {
   std::printf("# %s\n", ForTerminal(service.GetServiceName()).c_str());
   std::fflush(stdout);
-  Ffprint32(service.GetRecvData()->GetFbfrP(), stdout);
+  if (options.Columns.empty())
+    Ffprint32(service.GetRecvData()->GetFbfrP(), stdout);
+  else
+    TxcallTable::Print(*service.GetRecvData(), options.Columns, stdout);
   if (options.Xml) {
     std::fputs(Tx::ExportFMLToXML(service.GetRecvData()).c_str(), stdout);
     std::fputs("\n", stdout);
@@ -403,6 +417,7 @@ int main(int argc, char** argv) {
   TxDemo::UseDemoFieldTables();
   TxDemo::AdvertiseDemoDomain();
 #endif
+  if (options.Table && !TxcallTable::ParseColumns(*options.Table, options.Columns)) return ExitUsage;
   try {
     return Run(options);
   } catch (const Tx::Exception& e) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ struct Customers {
   std::mutex Mutex;
   std::map<long, Customer> Rows = InitialRows();
   long NextSerial = FirstSerial;
+  std::set<long> Held;  // customers another user is changing
 };
 
 Customers& Data() {
@@ -76,6 +78,10 @@ Tx::AnsiString Amount(double value) {
 }
 
 Tx::AnsiString EmptyName() { return "Nazwa klienta nie może być pusta."_ansi; }
+
+Tx::AnsiString HeldByAnother(long id) {
+  return Tx::Format("Klienta nr %d zmienia właśnie inny użytkownik; spróbuj ponownie."_ansi, {id});
+}
 
 // Request rows: occurrence i of every customer field.
 int RowCount(FBFR32* request) {
@@ -128,6 +134,7 @@ Outcome Update(FBFR32* request) {
     const long id = LongAt(request, CUST_ID, row, 0);
     const auto found = data.Rows.find(id);
     if (found == data.Rows.end()) return Refusal(ErrNoCustomer, NoCustomer(id), row);
+    if (data.Held.contains(id)) return Refusal(ErrHeld, HeldByAnother(id), row);
     Customer customer = changed.contains(id) ? changed[id] : found->second;
     ApplyRow(request, row, customer);
     if (customer.Name.empty()) return Refusal(ErrBadValue, EmptyName(), row);
@@ -237,6 +244,16 @@ void ResetCustomers() {
   const std::lock_guard lock(data.Mutex);
   data.Rows = std::move(rows);
   data.NextSerial = FirstSerial;
+  data.Held.clear();
+}
+
+void HoldCustomer(long id, bool held) {
+  Customers& data = Data();
+  const std::lock_guard lock(data.Mutex);
+  if (held)
+    data.Held.insert(id);
+  else
+    data.Held.erase(id);
 }
 
 void ServeSelect(TPSVCINFO* info) { Serve(info, SelectService, Select); }

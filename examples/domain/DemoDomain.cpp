@@ -224,6 +224,9 @@ void ResetDemoData() {
   Detail::Counters().clear();
 }
 
+void HoldCustomer(long id) { Detail::HoldCustomer(id, true); }
+void ReleaseCustomer(long id) { Detail::HoldCustomer(id, false); }
+
 int ServedCalls(const char* service) {
   const std::lock_guard lock(Detail::CounterMutex());
   const auto found = Detail::Counters().find(std::string_view(service ? service : ""));

@@ -26,7 +26,8 @@
 //                 field is request row i; a field a row lacks, or a null
 //                 value, keeps the stored one). Refuses the whole request
 //                 with TDX_ERRCODE, TDX_ERRTEXT and TDX_ROWID (the refused
-//                 request row) for an unknown customer or an empty name;
+//                 request row) for an unknown customer, an empty name or
+//                 a customer another user is changing (HoldCustomer);
 //                 otherwise replies TDX_ERRCODE 0.
 //   CUST_INSERT   Adds the rows (CUST_ID in the request is ignored) and
 //                 replies TDX_ERRCODE 0 and one TDX_SERIAL per row with the
@@ -62,6 +63,12 @@ void AdvertiseDemoDomain();
 // Puts the customers back to the initial table, the next serial to 1004 and
 // the call counters to 0.
 void ResetDemoData();
+
+// Plays another user who is changing the customer: while held, CUST_UPDATE
+// refuses changes to it (TDX_ERRCODE ErrHeld), so a client can retry once
+// it is released. ResetDemoData releases every customer.
+void HoldCustomer(long id);
+void ReleaseCustomer(long id);
 
 // How many requests the service has answered (successfully or not) since
 // the last ResetDemoData(); 0 for a name the domain does not serve.

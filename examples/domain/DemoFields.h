@@ -71,6 +71,7 @@ inline constexpr long ErrRouting = -1;         // ROUTER refused the request
 inline constexpr long ErrNoCustomer = -2;      // no customer with that number
 inline constexpr long ErrBadValue = -3;        // a value the service does not take
 inline constexpr long ErrBalanceNotZero = -4;  // a customer with money cannot be deleted
+inline constexpr long ErrHeld = -5;            // another user is changing the customer
 inline constexpr long ErrNoFunds = -10;        // a payment beyond the balance
 
 }  // namespace TxDemo

@@ -115,5 +115,6 @@ bool Routable(std::string_view service) noexcept;
 
 // Resets the customers (DemoCustomers.cpp).
 void ResetCustomers();
+void HoldCustomer(long id, bool held);
 
 }  // namespace TxDemo::Detail

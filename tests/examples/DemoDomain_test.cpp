@@ -154,6 +154,17 @@ TEST_F(DemoDomain, UpdateRefusesTheWholeRequestNamingTheRow) {
   EXPECT_EQ(row.String(SEGMENT), "B");
 }
 
+TEST_F(DemoDomain, AHeldCustomerRefusesUpdatesUntilReleasedOrReset) {
+  HoldCustomer(1002);
+  const std::string held = "-5 row 0: " + Ansi("Klienta nr 1002 zmienia właśnie inny użytkownik; spróbuj ponownie.");
+  EXPECT_EQ(Call(UpdateService, Request().Row(1002, "Nowak-Lis Anna")).Tdx(), held);
+  ReleaseCustomer(1002);
+  EXPECT_EQ(Call(UpdateService, Request().Row(1002, "Nowak-Lis Anna")).Tdx(), "0");
+  HoldCustomer(1002);
+  ResetDemoData();
+  EXPECT_EQ(Call(UpdateService, Request().Row(1002, "Nowak Anna")).Tdx(), "0");
+}
+
 TEST_F(DemoDomain, InsertGivesSerialsDeleteNeedsAZeroBalanceResetStartsAgain) {
   const Reply inserted = Call(
       InsertService, Request().Row(0, "Zieliński Piotr").Double(BALANCE, 10).Row(0, "Lis Ewa"));

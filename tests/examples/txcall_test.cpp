@@ -147,4 +147,49 @@ TEST_F(Txcall, OptionsAndBadOptions) {
   EXPECT_EQ(Run("# only a comment\n\n\n"), (Session{"", "", 0}));
 }
 
+// --table: one row per occurrence, from named fields or a field table's
+// fields that the reply holds; refusals of columns that cannot be found.
+TEST_F(Txcall, RepliesAsTables) {
+  const std::string select = "SRVCNM\tCUST_SELECT\nSEGMENT\tA\n\nSRVCNM\tCUST_REFRESH\nCUST_ID\t1002\n\n";
+  EXPECT_EQ(Run(select, {"-t", "CUST_NAME, CUST_ID,RATE"}),
+            (Session{"# CUST_SELECT\n"
+                     "CUST_NAME         CUST_ID  RATE\n"
+                     "----------------  -------  ----\n"
+                     "Kowalski Jan         1001\n"
+                     "Wiśniewska Zofia     1003\n"
+                     "(2 rows)\n"
+                     "# CUST_REFRESH\n"
+                     "CUST_NAME   CUST_ID  RATE\n"
+                     "----------  -------  ----\n"
+                     "Nowak Anna     1002\n"
+                     "(1 row)\n",
+                     "", 0}));
+  const std::filesystem::path table = FDirectory / "rows.fml";
+  std::ofstream(table) << "# two of the demo's fields\n*base 1000\nCUST_ID 1 long - number\n"
+                          "$ a comment\nBALANCE 3 double\nRATE 8 double\n";
+  EXPECT_EQ(Run(select, {"--table=@" + table.string()}).Out,
+            "# CUST_SELECT\n"
+            "CUST_ID  BALANCE\n"
+            "-------  -------\n"
+            "   1001   1250.5\n"
+            "   1003        0\n"
+            "(2 rows)\n"
+            "# CUST_REFRESH\n"
+            "CUST_ID  BALANCE\n"
+            "-------  -------\n"
+            "   1002    -3.25\n"
+            "(1 row)\n");
+
+  const std::string help = "Try 'txcall --help'.\n";
+  EXPECT_EQ(Run(select, {"-t", "CUST_ID,NIC"}),
+            (Session{"", "txcall: --table: no field named 'NIC' in the field tables\n", 2}));
+  EXPECT_EQ(Run(select, {"-t", " , "}), (Session{"", "txcall: --table names no columns\n", 2}));
+  std::ofstream(table) << "*base 1000\nCUST_ID 1 long\nBALANCE three double\n";
+  EXPECT_EQ(Run(select, {"-t", "@" + table.string()}),
+            (Session{"", "txcall: --table: " + table.string() + ", line 3 is not a field: BALANCE three double\n", 2}));
+  EXPECT_EQ(Run(select, {"-t", "@/no/such.fml"}),
+            (Session{"", "txcall: --table: cannot read the field table '/no/such.fml'\n", 2}));
+  EXPECT_EQ(Run(select, {"-t"}).Status, 2);
+}
+
 }  // namespace
