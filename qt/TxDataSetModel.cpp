@@ -134,8 +134,47 @@ void TTxDataSetModel::Rebuild() {
     }
     if (dataSet->State() == dsInsert) FInsertRow = InsertPosition();
     FRowCount = StoredCount() + (FInsertRow >= 0 ? 1 : 0);
+    if (!dataSet->IsSequenced()) ScheduleRecount();
   }
   endResetModel();
+}
+
+// A data set that does not number its records (a filtered FML data set)
+// counts only the records it has read so far. Once the notification is over,
+// the model reads them all, so the count is whole, and resets when it grew.
+void TTxDataSetModel::ScheduleRecount() {
+  if (FRecountPending) return;
+  FRecountPending = true;
+  QMetaObject::invokeMethod(this, [this] { Recount(); }, Qt::QueuedConnection);
+}
+
+void TTxDataSetModel::Recount() {
+  FRecountPending = false;
+  TDataSet* dataSet = DataSet();
+  if (!FLink->Active() || dataSet->IsSequenced() || dataSet->State() != dsBrowse) return;
+  FPaging = true;
+  dataSet->DisableControls();
+  TBookmark mark = dataSet->GetBookmark();
+  {
+    TFinally restore([&] {
+      try {
+        if (mark) {
+          dataSet->GotoBookmark(mark);
+          dataSet->FreeBookmark(mark);
+        }
+      } catch (const Exception&) {
+        // The data set stays on its last record.
+      }
+      dataSet->EnableControls();
+      FPaging = false;
+    });
+    try {
+      for (dataSet->First(); !dataSet->Eof();) dataSet->Next();
+    } catch (const Exception& e) {
+      FLastError = ToQt(e.Message);
+    }
+  }
+  if (StoredCount() + (FInsertRow >= 0 ? 1 : 0) != FRowCount) Rebuild();
 }
 
 void TTxDataSetModel::Follow(bool DataChanged) {
@@ -148,7 +187,10 @@ void TTxDataSetModel::Follow(bool DataChanged) {
   const TDataSetState state = dataSet->State();
   const bool inserting = state == dsInsert;
   const int stored = StoredCount();
-  if (DataChanged && state == dsBrowse) DropPages();
+  // The model's own moves change no value: the pages stay, so a row being
+  // edited next has its neighbours to show.
+  if (DataChanged && state == dsBrowse && !FOwnMove) DropPages();
+  if (DataChanged && state == dsBrowse && !dataSet->IsSequenced()) ScheduleRecount();
 
   if (inserting && FInsertRow < 0 && stored == FRowCount) {
     const int row = InsertPosition();
@@ -274,6 +316,8 @@ int TTxDataSetModel::InsertPosition() const {
 // Makes the record with index Record (0-based) the active one.
 void TTxDataSetModel::MoveTo(int Record) {
   TDataSet* dataSet = DataSet();
+  FOwnMove = true;
+  TFinally moved([&] { FOwnMove = false; });
   if (Sequenced()) {
     if (dataSet->RecNo() != Record + 1) Tx::SetRecNo(*dataSet, Record + 1);
     return;
@@ -426,6 +470,8 @@ bool TTxDataSetModel::setData(const QModelIndex& Index, const QVariant& Value, i
       MoveTo(RecordIndexOfRow(row));
     }
     if (dataSet->State() == dsBrowse) {
+      // Rows beside the edited one cannot be fetched while it is edited.
+      if (!CachedCell(RecordIndexOfRow(row), 0)) LoadPage(RecordIndexOfRow(row));
       FEditRowHint = RecordIndexOfRow(row);
       TFinally clearHint([&] { FEditRowHint = -1; });
       dataSet->Edit();
@@ -453,6 +499,18 @@ bool TTxDataSetModel::submit() {
   if (!FLink->Active() || (dataSet->State() != dsEdit && dataSet->State() != dsInsert)) return true;
   try {
     dataSet->Post();
+  } catch (const Exception& e) {
+    return Refused(e);
+  }
+  return true;
+}
+
+bool TTxDataSetModel::MakeRowActive(int Row) {
+  if (!FLink->Active() || Row < 0 || Row >= FRowCount) return false;
+  if (Row == LiveRow()) return true;
+  if (!submit()) return false;
+  try {
+    MoveTo(RecordIndexOfRow(Row));
   } catch (const Exception& e) {
     return Refused(e);
   }

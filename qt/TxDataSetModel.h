@@ -18,7 +18,10 @@
 // shown are kept; any change in the data set drops them. While a record is
 // being edited or inserted the data set cannot move, so the edited row is
 // read live and other rows come from the pages already kept (rows not yet
-// fetched show empty until the edit ends).
+// fetched show empty until the edit ends). A data set that counts only the
+// records it has read (a filtered FML data set) is read to its end once
+// after each change, from the event loop, and the model resets when the
+// count grew.
 //
 // Writing. setData makes the row's record the active one, runs Edit,
 // assigns the text (SetText: the field's own parsing and validation; an
@@ -65,6 +68,10 @@ class TTxDataSetModel : public QAbstractTableModel {
   void SetPageSize(int Value);
   // The field shown in Column, nullptr outside the columns.
   TField* ColumnField(int Column) const;
+  // Makes Row's record the data set's active one (posting a pending edit
+  // first), e.g. before the program deletes it; false (and errorOccurred)
+  // when the post or the move is refused.
+  bool MakeRowActive(int Row);
   // The message of the last refused change or order, in UTF-8.
   const QString& LastError() const noexcept { return FLastError; }
   // How many pages were read since the model was made (for the tests and
@@ -107,6 +114,8 @@ class TTxDataSetModel : public QAbstractTableModel {
   void Follow(bool DataChanged);
   void FieldChanged(TField* Field);
   void Rebuild();
+  void ScheduleRecount();
+  void Recount();
 
   int StoredCount() const;
   bool Sequenced() const;
@@ -137,6 +146,8 @@ class TTxDataSetModel : public QAbstractTableModel {
   int FEditRow = -1;
   int FEditRowHint = -1;
   bool FQuiet = false;
+  bool FOwnMove = false;
+  bool FRecountPending = false;
   QString FLastError;
 };
 

@@ -293,6 +293,16 @@ void TxDataSetModelTest::ReadsOnlyThePagesShown() {
   ds.Post();
   QCOMPARE(Cell(model, 9, 1), QString("changed"));
   QCOMPARE(model.PagesRead(), 3);
+
+  // While a refused post keeps a far record in edit, the rows beside it still show.
+  ds.PostFailures.push_back("Zapis odrzucony"_ansi);
+  QVERIFY(!model.setData(model.index(70001, 1), QString("x")));
+  QCOMPARE(ds.State(), dsEdit);
+  QCOMPARE(Cell(model, 70001, 1), QString("x"));
+  QCOMPARE(Cell(model, 70002, 1), QString("row 70003"));
+  QCOMPARE(Cell(model, 69999, 1), QString());  // another page: not fetched during the edit
+  model.revert();
+  QCOMPARE(Cell(model, 70001, 1), QString("row 70002"));
 }
 
 namespace {
@@ -341,6 +351,24 @@ void TxDataSetModelTest::SortsAnFmlDataSetByTheClickedColumn() {
   QCOMPARE(fml.DataSet.GetIndexExpr(), AnsiString("\\NAME"));
   QCOMPARE(Column(model, 1), QStringList({Utf8("Żaneta"), Utf8("Zbigniew"), Utf8("Łukasz"), Utf8("Lucyna"), Utf8("Adam")}));
   QCOMPARE(Column(model, 0), QStringList({"3", "4", "1", "2", "5"}));
+
+  // Filtered, the data set no longer numbers its rows: the model walks to them.
+  struct TContains {
+    AnsiString Text;
+    void Accept(TDataSet* ds, bool& accept) { accept = ds->FieldByName("NAME")->AsString().UpperCase().Pos(Text) > 0; }
+  } contains{"U"};
+  fml.DataSet.SetOnFilterRecord(TFilterRecordEvent(&contains, &TContains::Accept));
+  fml.DataSet.SetFiltered(true);
+  QCOMPARE(Column(model, 1), QStringList({Utf8("Łukasz"), Utf8("Lucyna")}));
+  QCOMPARE(Column(model, 0), QStringList({"1", "2"}));
+  // A filtered data set counts the records it has read; the model reads on to the end.
+  contains.Text = "A";
+  fml.DataSet.SetFiltered(false);
+  fml.DataSet.SetFiltered(true);
+  QTRY_COMPARE(model.rowCount(), 4);
+  QCOMPARE(Column(model, 1), QStringList({Utf8("Żaneta"), Utf8("Łukasz"), Utf8("Lucyna"), Utf8("Adam")}));
+  fml.DataSet.SetFiltered(false);
+  QCOMPARE(model.rowCount(), 5);
 
   // An edit under the order: the row moves to its place.
   QVERIFY(model.setData(model.index(4, 1), Utf8("Żywia")));
