@@ -498,6 +498,13 @@ bool TTxDataSetModel::submit() {
   TDataSet* dataSet = DataSet();
   if (!FLink->Active() || (dataSet->State() != dsEdit && dataSet->State() != dsInsert)) return true;
   try {
+    // Views submit when their current row changes, also when it moves onto
+    // a record just inserted: an untouched new record waits for its values
+    // (moving off it later cancels it), an untouched edit ends quietly.
+    if (!dataSet->Modified()) {
+      if (dataSet->State() == dsEdit) dataSet->Cancel();
+      return true;
+    }
     dataSet->Post();
   } catch (const Exception& e) {
     return Refused(e);

@@ -30,7 +30,7 @@
 // the data set refuses leaves the record in the edit state with the new
 // value, so the user can correct it or revert(). A row being inserted only
 // takes the value; submit() (called by views when the current row changes)
-// posts it. Every refusal returns false and emits errorOccurred with the
+// posts it once it holds a value. Every refusal returns false and emits errorOccurred with the
 // exception's message in UTF-8 (LastError keeps it).
 //
 // Sorting. sort() on an FML data set sets its index expression to the
@@ -88,7 +88,9 @@ class TTxDataSetModel : public QAbstractTableModel {
   void sort(int Column, Qt::SortOrder Order = Qt::AscendingOrder) override;
 
  public slots:
-  // Posts a pending edit or insert; false (and errorOccurred) when refused.
+  // Posts a pending edit or insert that has changed values; false (and
+  // errorOccurred) when refused. An unchanged edit is cancelled, an
+  // unchanged insert left waiting.
   bool submit() override;
   // Cancels a pending edit or insert.
   void revert() override;

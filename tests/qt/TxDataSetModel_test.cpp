@@ -244,6 +244,10 @@ void TxDataSetModelTest::EditsThroughTheFieldsAndReportsRefusals() {
 
   // An inserted row takes values and posts on submit; a refusal there keeps it.
   ds->Append();
+  const int posted = ds->PostsStored;
+  QVERIFY(model.submit());  // a view arriving on the new row: nothing to post yet
+  QCOMPARE(ds->State(), dsInsert);
+  QCOMPARE(ds->PostsStored, posted);
   QVERIFY(model.setData(model.index(3, 0), QString("4")));
   QVERIFY(model.setData(model.index(3, 1), Utf8("Świeży")));
   QCOMPARE(ds->State(), dsInsert);
