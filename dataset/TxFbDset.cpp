@@ -318,8 +318,9 @@ void TTxFbfrDSet::SetRecNo(int Value) {
   CheckBrowseMode();
   if (FSeqKind != 1 || Value == RecNo()) return;
   DoBeforeScroll();
-  if (FMti->SetToSeqNo(Value) == DBIERR_NONE) {
-    CursorPosChanged();
+  const bool moved = FMti->SetToSeqNo(Value) == DBIERR_NONE;
+  CursorPosChanged();  // the engine moved, even to a crack
+  if (moved) {
     Resync({rmCenter});
     DoAfterScroll();
   }
@@ -490,18 +491,16 @@ void TTxFbfrDSet::InternalPost() {
   }
   DoOnUpdateRecord(ukInsert);
   DoOnRefreshRow(ukInsert);
-  DbiCheck(FMti->AppendRecord(ActiveBuffer()));
-  // The new row is the last occurrence; under a sort order its position
-  // is wherever the order put it.
-  std::int32_t occ = FMti->GetRecordCount() - 1;
-  FMti->SetToBookMark(&occ);
+  InternalAddRecord(ActiveBuffer(), true);
 }
 
+// The new row is the last occurrence; under a sort order the cursor goes
+// wherever the order put it.
 void TTxFbfrDSet::InternalAddRecord(void* /*Buffer*/, bool Append) {
-  if (Append)
-    DbiCheck(FMti->AppendRecord(ActiveBuffer()));
-  else
-    DbiCheck(FMti->InsertRecord(dbiNOLOCK, ActiveBuffer()));
+  if (!Append) DbiCheck(FMti->InsertRecord(dbiNOLOCK, ActiveBuffer()));
+  DbiCheck(FMti->AppendRecord(ActiveBuffer()));
+  std::int32_t occ = FMti->GetRecordCount() - 1;
+  FMti->SetToBookMark(&occ);
 }
 
 void TTxFbfrDSet::InternalDelete() {
@@ -565,11 +564,12 @@ void TTxFbfrDSet::SetIndexExpr(const AnsiString& Value) {
     }
   }
   FIndexExpr = Value;
-  if (Active()) Resync({});
 }
 
 void TTxFbfrDSet::SwitchToOrder(const AnsiString& Expression) {
   UpdateCursorPos();
+  // Off the rows (an empty data set after Last) the engine has no row to keep.
+  if (FMti->GetCurrentRecord() > FMti->GetRecordCount()) FMti->SetToBegin();
   DBIResult result = FMti->SwitchToOrder(Expression, true);
   if (result == DBIERR_NOCURRREC) result = FMti->SwitchToOrder(Expression, false);
   DbiCheck(result);
@@ -582,6 +582,7 @@ void TTxFbfrDSet::SwitchToOrder(const AnsiString& Expression) {
     CloseCursor();
     throw;
   }
+  Resync({});
 }
 
 // ---- Filter ----------------------------------------------------------------------------------
@@ -705,6 +706,8 @@ int TTxFbfrDSet::FindRowByText(const std::vector<TField*>& Fields, const Variant
     FLDID32 Id;
     std::size_t Limit;  // characters the field keeps
     std::string Text;
+    bool Char;
+    const std::array<unsigned char, 256>* Map = nullptr;
   };
   std::vector<TKey> keys;
   for (std::size_t i = 0; i < Fields.size(); ++i) {
@@ -721,21 +724,23 @@ int TTxFbfrDSet::FindRowByText(const std::vector<TField*>& Fields, const Variant
     const auto limit = static_cast<std::size_t>(type == FLD_CHAR ? 1 : def->GetMaxSize());
     // A key longer than the field can hold matches no row.
     if (text.str().size() > limit) return 0;
-    keys.push_back({id, limit, text.str()});
+    keys.push_back({id, limit, text.str(), type == FLD_CHAR});
   }
-  std::array<unsigned char, 256> map{};
-  if (!ByteMapOf(
-          [](AnsiString s) {
-            TTxGlobalClient::TranslateString(s, false);
-            return s;
-          },
-          map))
-    return -1;
+  // Strings come from the server's code page; single characters do not.
+  std::array<unsigned char, 256> stringMap{}, charMap{};
+  const auto translate = [](AnsiString s) {
+    TTxGlobalClient::TranslateString(s, false);
+    return s;
+  };
+  const auto same = [](const AnsiString& s) { return s; };
+  if (!ByteMapOf(translate, stringMap) || !ByteMapOf(same, charMap)) return -1;
   if (Options.Contains(loCaseInsensitive)) {
     std::array<unsigned char, 256> upper{};
     if (!ByteMapOf([](const AnsiString& s) { return AnsiUpperCase(s); }, upper)) return -1;
-    for (unsigned char& b : map) b = upper[b];
+    for (unsigned char& b : stringMap) b = upper[b];
+    for (unsigned char& b : charMap) b = upper[b];
   }
+  for (TKey& key : keys) key.Map = key.Char ? &charMap : &stringMap;
   const bool partial = Options.Contains(loPartialKey);
   FBFR32* fbfr = GetTxFbfr()->GetFbfrP();
   auto matches = [&](FLDOCC32 occ) {
@@ -747,7 +752,8 @@ int TTxFbfrDSet::FindRowByText(const std::vector<TField*>& Fields, const Variant
       const std::size_t size = key.Text.size();
       for (std::size_t j = 0; j < size; ++j) {
         if (j >= available || stored[j] == '\0') return false;
-        if (map[static_cast<unsigned char>(stored[j])] != static_cast<unsigned char>(key.Text[j])) return false;
+        if ((*key.Map)[static_cast<unsigned char>(stored[j])] != static_cast<unsigned char>(key.Text[j]))
+          return false;
       }
       // Without a partial key the text must end where the key does.
       if (!partial && size < key.Limit && size < available && stored[size] != '\0') return false;

@@ -79,7 +79,8 @@ class TTxFbfrDSet : public TDataSet {
   // failing expression leaves IndexExpr and the shown order as they were.
   const AnsiString& GetIndexExpr() const noexcept { return FIndexExpr; }
   void SetIndexExpr(const AnsiString& Value);
-  // Switches the engine to Expression, staying on the active row when it can.
+  // Switches the engine to Expression, staying on the active row when it
+  // can, and re-reads the rows shown; IndexExpr is left as it is.
   void SwitchToOrder(const AnsiString& Expression);
 
   // ---- Events ----

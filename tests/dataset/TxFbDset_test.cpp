@@ -122,6 +122,13 @@ TEST_F(FbDset, OpeningAndItsRefusals) {
   ds.SetTxFbfr(&bare);
   EXPECT_EQ(MessageOf<ENoRecordSet>([&] { ds.Open(); }), "No field defs in FML");
   EXPECT_FALSE(ds.GetMti()->open);
+  ds.SetTxFbfr(&buffer);
+  ds.Open();  // no rows: moves and a new order find nothing to stand on
+  ds.Last();
+  ds.SetIndexExpr("NAME");
+  EXPECT_TRUE(ds.Eof() && ds.Bof());
+  ds.Close();
+  ds.SetTxFbfr(&bare);
   EXPECT_EQ(MessageOf<EPropertyError>([&] { ds.SetFldGroup(-2); }), "Dopuszczalne wartości to -1,0,1,2,..."_ansi);
   ds.SetFldGroup(0);
   // The second column is short: a warning, and the data set is read-only.
@@ -176,6 +183,36 @@ TEST_F(FbDset, ValuesReadAndWrittenThroughTheFields) {
   EXPECT_EQ(buffer.GetValues(kAmount, 1), Variant(20.0));
 }
 
+struct TCalc {
+  void Twice(TDataSet* dataSet) {
+    dataSet->FieldByName("TWICE")->SetAsInteger(dataSet->FieldByName("ID")->AsInteger() * 2);
+  }
+};
+
+TEST_F(FbDset, CalculatedFieldsLiveBehindTheRecord) {
+  Rows({"a", "b"});
+  ds.SetTxFbfr(&buffer);
+  ds.FieldDefs()->Update();
+  TComponent owner(nullptr);
+  for (int i = 0; i < ds.FieldDefs()->Count(); ++i) ds.FieldDefs()->Items(i)->CreateField(&owner);
+  auto* twice = new TIntegerField(&owner);
+  twice->SetFieldName("TWICE");
+  twice->SetFieldKind(fkCalculated);
+  twice->SetDataSet(&ds);
+  TCalc calc;
+  ds.OnCalcFields = TDataSetNotifyEvent(&calc, &TCalc::Twice);
+  ds.Open();
+  EXPECT_EQ(F("TWICE")->AsInteger(), 2);
+  ds.Last();
+  EXPECT_EQ(F("TWICE")->AsInteger(), 4);
+  ds.Edit();
+  F("ID")->SetAsInteger(7);  // recalculated on the change
+  EXPECT_EQ(F("TWICE")->AsInteger(), 14);
+  ds.Post();
+  EXPECT_EQ(BufferIds(), (std::vector<int>{1, 7}));
+  ds.Close();
+}
+
 TEST_F(FbDset, EventsAroundPostAndDeleteAndWhereAnInsertGoes) {
   Rows({"b", "a"});
   ds.SetIndexExpr("NAME");
@@ -197,7 +234,12 @@ TEST_F(FbDset, EventsAroundPostAndDeleteAndWhereAnInsertGoes) {
                                               "AfterPost", "BeforePost", "update:insert", "refresh:insert",
                                               "AfterPost", "BeforeDelete", "update:delete", "AfterDelete"}));
   EXPECT_EQ(BufferIds(), (std::vector<int>{1, 2}));
-  EXPECT_EQ(Ids(), (std::vector<int>{1, 2}));
+  ds.AppendRecord({Variant(7), Variant(AnsiString("bb"))});  // no events: straight in
+  EXPECT_EQ(F("ID")->AsInteger(), 7);
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 7, 2}));
+  EXPECT_EQ(MessageOf([&] { ds.InsertRecord({Variant(8)}); }),
+            "Wstawianie rekordu w środku nie jest zaimplementowane"_ansi);
+  EXPECT_EQ(BufferIds(), (std::vector<int>{1, 2, 7}));
 }
 
 TEST_F(FbDset, ARaisingHandlerLeavesTheBufferAsItWas) {
@@ -260,6 +302,10 @@ TEST_F(FbDset, OrdersKeepTheRowAndAFailedExpressionChangesNothing) {
   EXPECT_EQ(F("ID")->AsInteger(), 1);
   ds.SetRecNo(7);  // out of range: stays
   EXPECT_EQ(ds.RecNo(), 3);
+  ds.SwitchToOrder("\\NAME");  // the engine only: IndexExpr stays, the rows are re-read
+  EXPECT_EQ(F("ID")->AsInteger(), 1);
+  EXPECT_EQ(ds.RecNo(), 1);
+  EXPECT_EQ(ds.GetIndexExpr(), "AMOUNT");
 }
 
 TEST_F(FbDset, AFilterHidesRowsAndCountsThoseItHasSeen) {
@@ -327,6 +373,13 @@ TEST_F(FbDset, LocateAndLookup) {
   EXPECT_EQ(F("ID")->AsInteger(), 1);  // Lookup stays on the row found
   EXPECT_TRUE(VarIsNull(ds.Lookup("AMOUNT", Variant(5.0), "NAME")));
   EXPECT_EQ(MessageOf([&] { ds.Locate("NOSUCH", Variant(1), {}); }), "Field 'NOSUCH' not found");
+  // Texts kept in the server's code page are compared as the fields read them.
+  TTxGlobalClient::SetTranslateType(txttLatin2);
+  Row(5, "Śliwa", 5);
+  ds.SetIndexExpr("");
+  EXPECT_TRUE(ds.Locate("NAME", Variant(Utf8ToAnsi("śl")), both));
+  EXPECT_EQ(F("NAME")->AsString(), Utf8ToAnsi("Śliwa"));
+  TTxGlobalClient::SetTranslateType(txttWindows);
 }
 
 // ---- BLOB streams ---------------------------------------------------------------------
