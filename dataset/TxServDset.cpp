@@ -54,10 +54,18 @@ void TTxServDSet::SetTxServBuffer(TTxServBuffer Value) {
 
 void TTxServDSet::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent != nullptr && AComponent == FTxService) {
-    // The buffer shown goes with the service: stop showing it first.
-    if (Active()) Close();
+    // The buffer shown goes with the service: stop showing it first. This
+    // runs inside the service's destruction, so nothing may leave it: a
+    // handler that refuses the close is reported to the application.
+    if (Active()) {
+      try {
+        Close();
+      } catch (...) {
+        InternalHandleException();
+      }
+    }
     FTxService = nullptr;
-    SetTxFbfr(nullptr);
+    if (!Active()) SetTxFbfr(nullptr);
   }
   TTxFbfrDSet::Notification(AComponent, Operation);
 }

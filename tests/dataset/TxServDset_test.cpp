@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/framework/Dialogs.h"
@@ -33,42 +34,23 @@ const FLDID32 kId = Fmkfldid32(FLD_LONG, 601), kName = Fmkfldid32(FLD_STRING, 60
               kErrCode = Fmkfldid32(FLD_LONG, 1000002), kErrText = Fmkfldid32(FLD_STRING, 1000003),
               kRowId = Fmkfldid32(FLD_LONG, 1000004), kSerial = Fmkfldid32(FLD_LONG, 1000005);
 
-// ---- The server side -----------------------------------------------------------------
+// ---- The server: T_SELECT, T_REFRESH and the scripted T_UPDATE, T_INSERT, T_DELETE ----
 
 struct TRow {
   long Id;
   std::string Name;
   double Amount;
 };
-
-// What an update, insert or delete service answers to one request.
+// What a change service answers: TDX_ERRCODE (none when empty), text, row, serial; TPFAIL when Fail.
 struct TAnswer {
   std::optional<long> Code = 0;
-  std::string Text;
-  std::optional<long> RowId, Serial;
-  bool Fail = false;  // TPFAIL instead of a reply in the row protocol
+  std::string Text = "";
+  std::optional<long> Row = std::nullopt, Serial = std::nullopt;
+  bool Fail = false;
 };
-TAnswer Serial(long serial, std::optional<long> code = 0) {
-  TAnswer answer;
-  answer.Code = code;
-  answer.Serial = serial;
-  return answer;
-}
-TAnswer Refused(long code, const std::string& text, std::optional<long> row = std::nullopt) {
-  TAnswer answer;
-  answer.Code = code;
-  answer.Text = text;
-  answer.RowId = row;
-  return answer;
-}
-TAnswer Failed(long code, const std::string& text) {
-  TAnswer answer = Refused(code, text);
-  answer.Fail = true;
-  return answer;
-}
+TAnswer Serial(long serial, std::optional<long> code = 0) { return {code, "", std::nullopt, serial, false}; }
 
-// The server's table, the answers waiting, and everything that happened on
-// both sides, in order.
+// The server's rows, the answers waiting, and what both sides did, in order.
 struct TServer {
   std::vector<TRow> Rows;
   std::deque<TAnswer> Answers;
@@ -90,78 +72,57 @@ std::string Listing(FBFR32* fbfr) {
   char value[256];
   for (FLDLEN32 length = sizeof value; Fnext32(fbfr, &id, &occ, value, &length) > 0; length = sizeof value) {
     const char* name = Fname32(id);
-    text += std::string(text.empty() ? "" : " ") + (name ? name : std::to_string(id)) + "=";
-    switch (Fldtype32(id)) {
-      case FLD_LONG: text += std::to_string(*reinterpret_cast<long*>(value)); break;
-      case FLD_DOUBLE: text += Number(*reinterpret_cast<double*>(value)); break;
-      default: text += value;
-    }
+    text += (text.empty() ? "" : " ") + (name ? std::string(name) : std::to_string(id)) + "=";
+    if (Fldtype32(id) == FLD_LONG)
+      text += std::to_string(*reinterpret_cast<long*>(value));
+    else
+      text += Fldtype32(id) == FLD_DOUBLE ? Number(*reinterpret_cast<double*>(value)) : std::string(value);
   }
   Ferror32 = 0;
   return text;
 }
 
-FBFR32* NewReply() { return reinterpret_cast<FBFR32*>(tpalloc(const_cast<char*>("FML32"), nullptr, 4096)); }
-void AddLong(FBFR32* fbfr, FLDID32 id, long value) { Fadd32(fbfr, id, reinterpret_cast<char*>(&value), 0); }
-void AddText(FBFR32* fbfr, FLDID32 id, const std::string& text) { Fadd32(fbfr, id, const_cast<char*>(text.c_str()), 0); }
-void AddRow(FBFR32* fbfr, const TRow& row) {
-  AddLong(fbfr, kId, row.Id);
-  AddText(fbfr, kName, row.Name);
-  double amount = row.Amount;
-  Fadd32(fbfr, kAmount, reinterpret_cast<char*>(&amount), 0);
-}
+void Add(FBFR32* fbfr, FLDID32 id, long value) { Fadd32(fbfr, id, reinterpret_cast<char*>(&value), 0); }
+void Add(FBFR32* fbfr, FLDID32 id, double value) { Fadd32(fbfr, id, reinterpret_cast<char*>(&value), 0); }
+void Add(FBFR32* fbfr, FLDID32 id, const std::string& text) { Fadd32(fbfr, id, const_cast<char*>(text.c_str()), 0); }
 
-void Select(TPSVCINFO* info) {
-  server.Trace.push_back(std::string(info->name) + " " + Listing(reinterpret_cast<FBFR32*>(info->data)));
-  FBFR32* reply = NewReply();
-  for (const TRow& row : server.Rows) AddRow(reply, row);
-  tpreturn(TPSUCCESS, 0, reinterpret_cast<char*>(reply), 0, 0);
-}
-
-void Refresh(TPSVCINFO* info) {
+void Serve(TPSVCINFO* info) {
   auto* request = reinterpret_cast<FBFR32*>(info->data);
-  server.Trace.push_back(std::string(info->name) + " " + Listing(request));
-  const long id = Fvall32(request, kId, 0);
-  FBFR32* reply = NewReply();
-  for (const TRow& row : server.Rows) {
-    if (row.Id != id) continue;
-    TRow now = row;
-    if (server.RefreshedName) now.Name = *server.RefreshedName;
-    AddRow(reply, now);
-    tpreturn(TPSUCCESS, 0, reinterpret_cast<char*>(reply), 0, 0);
+  const std::string name = info->name;
+  server.Trace.push_back(name + " " + Listing(request));
+  auto* reply = reinterpret_cast<FBFR32*>(tpalloc(const_cast<char*>("FML32"), nullptr, 4096));
+  int rval = TPSUCCESS;
+  if (name == "T_SELECT" || name == "T_REFRESH") {
+    const long wanted = name == "T_REFRESH" ? Fvall32(request, kId, 0) : -1;
+    for (TRow row : server.Rows) {
+      if (wanted != -1 && row.Id != wanted) continue;
+      if (wanted != -1 && server.RefreshedName) row.Name = *server.RefreshedName;
+      Add(reply, kId, row.Id), Add(reply, kName, row.Name), Add(reply, kAmount, row.Amount);
+    }
+    if (wanted != -1 && Foccur32(reply, kId) == 0)
+      Add(reply, kErrText, "Nie ma wiersza " + std::to_string(wanted)), rval = TPFAIL;
+  } else {
+    TAnswer answer;
+    if (!server.Answers.empty()) answer = server.Answers.front(), server.Answers.pop_front();
+    if (answer.Code) Add(reply, kErrCode, *answer.Code);
+    if (!answer.Text.empty()) Add(reply, kErrText, answer.Text);
+    if (answer.Row) Add(reply, kRowId, *answer.Row);
+    if (answer.Serial) Add(reply, kSerial, *answer.Serial);
+    rval = answer.Fail ? TPFAIL : TPSUCCESS;
   }
-  AddLong(reply, kErrCode, -2);
-  AddText(reply, kErrText, "Nie ma wiersza " + std::to_string(id));
-  tpreturn(TPFAIL, 0, reinterpret_cast<char*>(reply), 0, 0);
+  tpreturn(rval, 0, reinterpret_cast<char*>(reply), 0, 0);
 }
 
-// The update, insert and delete services: the next scripted answer (TDX_ERRCODE 0 when none is left).
-void Change(TPSVCINFO* info) {
-  server.Trace.push_back(std::string(info->name) + " " + Listing(reinterpret_cast<FBFR32*>(info->data)));
-  TAnswer answer;
-  if (!server.Answers.empty()) {
-    answer = server.Answers.front();
-    server.Answers.pop_front();
-  }
-  FBFR32* reply = NewReply();
-  if (answer.Code) AddLong(reply, kErrCode, *answer.Code);
-  if (!answer.Text.empty()) AddText(reply, kErrText, answer.Text);
-  if (answer.RowId) AddLong(reply, kRowId, *answer.RowId);
-  if (answer.Serial) AddLong(reply, kSerial, *answer.Serial);
-  tpreturn(answer.Fail ? TPFAIL : TPSUCCESS, 0, reinterpret_cast<char*>(reply), 0, 0);
-}
+// ---- The client ---------------------------------------------------------------------------------
 
-// ---- The client side ---------------------------------------------------------------------
-
-struct TFieldSpec {
+struct TFieldDecl {
   const char* Name;
   FLDID32 Id;
   bool Serial = false;
 };
-// A contract of the named fields (the caller keeps it).
-std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<TFieldSpec> fields) {
+std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<TFieldDecl> fields) {
   auto contract = std::make_unique<TTxFbfrDef>(nullptr);
-  for (const TFieldSpec& field : fields) {
+  for (const TFieldDecl& field : fields) {
     TTxFbfrFldDef* def = contract->AddFldDef(field.Id);
     def->SetTxFldName(field.Name);
     def->SetMaxSize(Fldtype32(field.Id) == FLD_STRING ? 40 : 0);
@@ -170,33 +131,26 @@ std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<TFieldSpec> fields) {
   return contract;
 }
 
-// The data set's events and handlers, written into the server's trace so
-// that one list shows both sides in order.
+// The data set's events, written into the server's trace: one list shows both sides in order.
 struct TEvents {
-  static std::string Kind(TUpdateKind kind) {
-    static const char* const kinds[] = {"modify", "insert", "delete"};
-    return kinds[kind];
-  }
-  void BeforePost(TDataSet*) { server.Trace.push_back("BeforePost"); }
-  void AfterPost(TDataSet*) { server.Trace.push_back("AfterPost"); }
-  void AfterDelete(TDataSet*) { server.Trace.push_back("AfterDelete"); }
+  static std::string Kind(TUpdateKind kind) { return kind == ukModify ? "modify" : kind == ukInsert ? "insert" : "delete"; }
+  void Note(const std::string& line) { server.Trace.push_back(line); }
+  void BeforePost(TDataSet*) { Note("BeforePost"); }
+  void AfterPost(TDataSet*) { Note("AfterPost"); }
+  void AfterDelete(TDataSet*) { Note("AfterDelete"); }
   void PostError(TDataSet*, EDatabaseError* e, TDataAction& action) {
-    server.Trace.push_back("OnPostError " + ClassNameOf(typeid(*e)).str() + ": " + e->Message.str());
+    Note("OnPostError " + ClassNameOf(typeid(*e)).str() + ": " + e->Message.str());
     action = daAbort;
   }
-  // With AddUser, puts USER=jan into the request, to see that the handler's additions travel.
   void Fill(TDataSet*, TUpdateKind kind, TTxFbfr* send) {
-    server.Trace.push_back("OnUpdateBufferFill " + Kind(kind));
+    Note("OnUpdateBufferFill " + Kind(kind));
     if (AddUser) send->AppendOcc(kUser, Variant(AnsiString("jan")));
   }
-  // Takes the next action from Actions (txuaFail when none is left).
-  void Failure(TDataSet*, TUpdateKind kind, int rowId, int code, AnsiString text, TTxUpdateAction& action) {
-    server.Trace.push_back("OnUpdateFailure " + Kind(kind) + " row " + std::to_string(rowId) + " code " +
-                           std::to_string(code) + ": " + text.str() + " (" + std::to_string(action) + ")");
-    if (!Actions.empty()) {
-      action = Actions.front();
-      Actions.pop_front();
-    }
+  // Notes what it was told and takes the next of Actions (leaves txuaFail when none is left).
+  void Failure(TDataSet*, TUpdateKind kind, int row, int code, AnsiString text, TTxUpdateAction& action) {
+    Note("OnUpdateFailure " + Kind(kind) + " row " + std::to_string(row) + " code " + std::to_string(code) + ": " +
+         text.str() + " (" + std::to_string(action) + ")");
+    if (!Actions.empty()) action = Actions.front(), Actions.pop_front();
   }
   bool AddUser = false;
   std::deque<TTxUpdateAction> Actions;
@@ -210,14 +164,12 @@ class ServiceDataSet : public FrameworkTest::NeutralSettingsTest {
     env.Set("FLDTBLDIR32", (std::string(data ? data : "tests/data") + "/dataset").c_str());
     env.Set("FIELDTBLS32", "rows.tbl");
     env.Set("QUORCACHEDISABLED", nullptr);
-    Fidnm_unload32();
-    Fnmid_unload32();
+    UnloadTables();
     TTxGlobalClient::SetTranslateType(txttWindows);
     server = TServer();
     server.Rows = {{1, "Kowalski", 10}, {2, "Nowak", 0}, {3, "Adamska", 5}};
-    tpadvertise(const_cast<char*>("T_SELECT"), Select);
-    tpadvertise(const_cast<char*>("T_REFRESH"), Refresh);
-    for (const char* name : {"T_UPDATE", "T_INSERT", "T_DELETE"}) tpadvertise(const_cast<char*>(name), Change);
+    for (const char* name : {"T_SELECT", "T_REFRESH", "T_UPDATE", "T_INSERT", "T_DELETE"})
+      tpadvertise(const_cast<char*>(name), Serve);
     GlobalCacheControl()->ClearService("T_SELECT");
   }
   void TearDown() override {
@@ -225,11 +177,13 @@ class ServiceDataSet : public FrameworkTest::NeutralSettingsTest {
     TTxGlobalClient::DisposeSession();
     ResetBuiltinSessionServer();
     TTxGlobalClient::ClearTpErrors();
-    Fidnm_unload32();
-    Fnmid_unload32();
+    UnloadTables();
     NeutralSettingsTest::TearDown();
   }
-
+  static void UnloadTables() {
+    Fidnm_unload32();
+    Fnmid_unload32();
+  }
   // "id name amount" of every row, as the data set shows them.
   static Lines Shown(TDataSet& ds) {
     Lines rows;
@@ -238,11 +192,7 @@ class ServiceDataSet : public FrameworkTest::NeutralSettingsTest {
                      Number(ds.FieldByName("AMOUNT")->AsFloat()));
     return rows;
   }
-  Lines Taken() {
-    Lines trace = server.Trace;
-    server.Trace.clear();
-    return trace;
-  }
+  static Lines Taken() { return std::exchange(server.Trace, Lines{}); }
 
   AtmiBuiltin::ScopedDomain domain;
   FrameworkTest::ScopedEnvironment env;
@@ -252,7 +202,7 @@ class ServiceDataSet : public FrameworkTest::NeutralSettingsTest {
   TEvents events;
 };
 
-// ---- TTxServDSet ---------------------------------------------------------------------------
+// ---- TTxServDSet --------------------------------------------------------------------------------
 
 class ServDSet : public ServiceDataSet {
  protected:
@@ -261,34 +211,16 @@ class ServDSet : public ServiceDataSet {
     service->SetServiceName("T_SELECT");
     service->SetRecvContract(rows.get());
     service->SetSendContract(rows.get());
+    ds.SetTxService(service.get());
   }
   std::unique_ptr<TTxService> service = std::make_unique<TTxService>(nullptr);
   TTxServDSet ds{nullptr};
 };
 
-TEST_F(ServDSet, OpeningCallsTheServiceAndShowsTheReplyOrTheRequest) {
-  ds.SetTxService(service.get());
+TEST_F(ServDSet, ShowsTheReplyOfTheCallAtOpenOrTheRequestEditableAsTheServiceSays) {
   ds.Open();
   EXPECT_EQ(Taken(), (Lines{"T_SELECT "}));
   EXPECT_EQ(Shown(ds), (Lines{"1 Kowalski 10", "2 Nowak 0", "3 Adamska 5"}));
-  ds.Close();
-
-  // The request, without a call: what the application put into it.
-  service->GetSendData()->AppendOcc(kId, Variant(7));
-  service->GetSendData()->AppendOcc(kName, Variant(AnsiString("Zieliński"_ansi)));
-  service->GetSendData()->AppendOcc(kAmount, Variant(1.5));
-  ds.SetTxServBuffer(SendBuffer);
-  ds.SetAutoExecService(false);
-  ds.Open();
-  EXPECT_EQ(Taken(), Lines{});
-  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "Zieliński"_ansi);
-  EXPECT_EQ(Shown(ds), (Lines{"7 " + "Zieliński"_ansi.str() + " 1.5"}));
-}
-
-TEST_F(ServDSet, TheReplyIsEditableOnlyWhenTheServiceAllowsTheRequestAlways) {
-  ds.SetTxService(service.get());
-  ds.Open();
-  EXPECT_FALSE(ds.CanModify());
   EXPECT_EQ(Raised([&] { ds.Edit(); }), "EDatabaseError: Cannot modify a read-only dataset");
   ds.Close();
   service->SetRecvReadOnly(false);
@@ -299,39 +231,36 @@ TEST_F(ServDSet, TheReplyIsEditableOnlyWhenTheServiceAllowsTheRequestAlways) {
   EXPECT_EQ(service->GetRecvData()->GetValues(kName, 0), Variant(AnsiString("Kowalska")));
   ds.Close();
 
+  // The request, without a call, editable whatever RecvReadOnly and ReadOnly say.
   service->SetRecvReadOnly(true);
-  service->GetSendData()->AppendOcc(kId, Variant(1));
-  service->GetSendData()->AppendOcc(kName, Variant(AnsiString("A")));
-  service->GetSendData()->AppendOcc(kAmount, Variant(1.0));
+  service->GetSendData()->AppendOcc(kId, Variant(7));
+  service->GetSendData()->AppendOcc(kName, Variant("Zieliński"_ansi));
+  service->GetSendData()->AppendOcc(kAmount, Variant(1.5));
   ds.SetTxServBuffer(SendBuffer);
-  ds.Open();
-  EXPECT_TRUE(ds.CanModify());
-  // ReadOnly is not what decides here.
-  ds.Close();
+  ds.SetAutoExecService(false);
   ds.SetReadOnly(true);
   ds.Open();
+  EXPECT_EQ(Taken(), (Lines{"T_SELECT "}));  // the reply's second open; the request made no call
+  EXPECT_EQ(Shown(ds), (Lines{"7 " + "Zieliński"_ansi.str() + " 1.5"}));
   EXPECT_TRUE(ds.CanModify());
 }
 
 TEST_F(ServDSet, NoServiceOrAFailedCallRefusesToOpenAndARemovedServiceIsForgotten) {
-  EXPECT_EQ(Raised([&] { ds.Open(); }), "Exception: TxService puste");
   service->SetServiceName("T_REFRESH");  // fails for a request without a known row
-  ds.SetTxService(service.get());
   EXPECT_EQ(Raised([&] { ds.Open(); }), "ETxSvcFail: Nie ma wiersza 0");
   EXPECT_FALSE(ds.Active());
   service->SetServiceName("T_SELECT");
   ds.Open();
-  EXPECT_EQ(Raised([&] { ds.SetTxService(nullptr); }),
-            "EDatabaseError: Cannot perform this operation on an open dataset");
-  EXPECT_EQ(Raised([&] { ds.SetTxServBuffer(SendBuffer); }),
-            "EDatabaseError: Cannot perform this operation on an open dataset");
+  const std::string open = "EDatabaseError: Cannot perform this operation on an open dataset";
+  EXPECT_EQ(Raised([&] { ds.SetTxService(nullptr); }), open);
+  EXPECT_EQ(Raised([&] { ds.SetTxServBuffer(SendBuffer); }), open);
   service.reset();  // while the data set shows its reply
   EXPECT_EQ(ds.GetTxService(), nullptr);
   EXPECT_FALSE(ds.Active());
   EXPECT_EQ(Raised([&] { ds.Open(); }), "Exception: TxService puste");
 }
 
-// ---- TTxQuickDSet --------------------------------------------------------------------------
+// ---- TTxQuickDSet -------------------------------------------------------------------------------
 
 class QuickDSet : public ServiceDataSet {
  protected:
@@ -351,9 +280,10 @@ class QuickDSet : public ServiceDataSet {
     ds.AfterPost = TDataSetNotifyEvent(&events, &TEvents::AfterPost);
     ds.AfterDelete = TDataSetNotifyEvent(&events, &TEvents::AfterDelete);
     ds.OnUpdateBufferFill = TTxUpdateBufferFillEvent(&events, &TEvents::Fill);
+    ds.OnUpdateFailure = TTxUpdateFailureEvent(&events, &TEvents::Failure);
   }
   void OpenAt(int id) {
-    ds.Open();
+    if (!ds.Active()) ds.Open();
     ASSERT_TRUE(ds.Locate("ID", Variant(id), TLocateOptions()));
     Taken();
   }
@@ -361,23 +291,23 @@ class QuickDSet : public ServiceDataSet {
     ds.Edit();
     ds.FieldByName("NAME")->SetAsString(name);
   }
-  TTxService* Select() { return dynamic_cast<TTxService*>(ds.Components(0)); }
-  Lines Reply() { return Lines{Listing(ds.GetSelectRecvData()->GetFbfrP())}; }
-  void OnFailure() { ds.OnUpdateFailure = TTxUpdateFailureEvent(&events, &TEvents::Failure); }
+  void AppendRow(const char* name, double amount = 0) {
+    ds.Append();
+    ds.FieldByName("NAME")->SetAsString(name);
+    ds.FieldByName("AMOUNT")->SetAsFloat(amount);
+  }
+  Variant NameInReply(int occ) { return ds.GetSelectRecvData()->GetValues(kName, occ); }
 
   TTxQuickDSet ds{nullptr};
 };
 
 TEST_F(QuickDSet, OwnsFiveServicesNamedAfterItAndSelectsAtEveryOpen) {
-  ASSERT_EQ(ds.ComponentCount(), 5);
   ds.SetName("Klienci");
   ds.Loaded();
   Lines names;
   for (int i = 0; i < ds.ComponentCount(); ++i) names.push_back(ds.Components(i)->Name().str());
   EXPECT_EQ(names, (Lines{"Klienci_SelectService", "Klienci_RefreshService", "Klienci_UpdateService",
                           "Klienci_InsertService", "Klienci_DeleteService"}));
-  EXPECT_FALSE(ds.Active());
-
   ds.GetSelectData()->AppendOcc(kName, Variant(AnsiString("N")));
   ds.SetIndexExpr("NAME");
   ds.Open();
@@ -393,113 +323,73 @@ TEST_F(QuickDSet, EachRequestHoldsTheRowsFieldsOfItsServicesContractAndTheFiller
   Rename("Nowacka");
   ds.Post();
   server.Answers = {Serial(4)};
-  ds.Append();
-  ds.FieldByName("NAME")->SetAsString("Zajac");
-  ds.FieldByName("AMOUNT")->SetAsFloat(2.5);
+  AppendRow("Zajac", 2.5);
   ds.Post();
   ASSERT_TRUE(ds.Locate("ID", Variant(3), TLocateOptions()));
   ds.Delete();
-  // USER has no data-set field: only the fill handler puts it in. The
+  // USER has no data-set field: only the fill handler puts it in; the
   // insert and delete contracts leave out what their services do not take.
   EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill modify", "T_UPDATE ID=2 AMOUNT=0 NAME=Nowacka USER=jan",
                             "AfterPost", "BeforePost", "OnUpdateBufferFill insert",
                             "T_INSERT AMOUNT=2.5 NAME=Zajac USER=jan", "AfterPost", "OnUpdateBufferFill delete",
                             "T_DELETE ID=3 USER=jan", "AfterDelete"}));
-  EXPECT_EQ(Shown(ds), (Lines{"1 Kowalski 10", "2 Nowacka 0", "4 Zajac 2.5"}));
-  EXPECT_EQ(Reply(), (Lines{"ID=1 ID=2 ID=4 AMOUNT=10 AMOUNT=0 AMOUNT=2.5 NAME=Kowalski NAME=Nowacka NAME=Zajac"}));
+  EXPECT_EQ(Listing(ds.GetSelectRecvData()->GetFbfrP()),
+            "ID=1 ID=2 ID=4 AMOUNT=10 AMOUNT=0 AMOUNT=2.5 NAME=Kowalski NAME=Nowacka NAME=Zajac");
 }
 
-TEST_F(QuickDSet, AnInsertedRowTakesTheSerialOfASuccessfulReplyOnly) {
-  ds.Open();
-  server.Answers = {Serial(1234)};
-  ds.Append();
-  ds.FieldByName("NAME")->SetAsString("Zielona");
+TEST_F(QuickDSet, ARowTakesTheSerialOfASuccessfulReplyOnly) {
+  OpenAt(1);
+  server.Answers = {Serial(1234), Serial(99, std::nullopt), Serial(77), Serial(88)};
+  AppendRow("Zielona");
   ds.Post();
-  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 1234);
   EXPECT_EQ(ds.GetSelectRecvData()->GetValues(kId, 3), Variant(1234));
-
-  // A reply without TDX_ERRCODE is a success, but not one that gives serials.
-  server.Answers = {Serial(99, std::nullopt)};
-  ds.Append();
-  ds.FieldByName("NAME")->SetAsString("Biała");
+  AppendRow("Biała"_ansi.c_str());  // a reply without TDX_ERRCODE succeeds but gives no serial
   ds.Post();
   EXPECT_TRUE(ds.FieldByName("ID")->IsNull());
-  EXPECT_EQ(ds.GetSelectRecvData()->OccCount(kName), 5);
-
-  // An edit takes the serial too; a delete has no row to give it to.
-  server.Answers = {Serial(77), Serial(88)};
-  ASSERT_TRUE(ds.Locate("ID", Variant(1), TLocateOptions()));
-  Rename("Kowalska");
+  OpenAt(1);
+  Rename("Kowalska");  // an edit takes one too; a delete has no row to give it to
   ds.Post();
   EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 77);
   ds.Delete();
   EXPECT_EQ(ds.GetSelectRecvData()->OccCount(kName), 4);
 }
 
-TEST_F(QuickDSet, ARefusalWithoutAHandlerRaisesTheServersTextAndKeepsTheRowInEdit) {
+TEST_F(QuickDSet, EveryWayThroughARefusal) {
   OpenAt(2);
-  ds.OnPostError = TDataSetErrorEvent(&events, &TEvents::PostError);
-  server.Answers = {Refused(5, "Klient zmieniony przez innego użytkownika."_ansi.str(), 0)};
-  Rename("Nowacka");
-  EXPECT_EQ(Raised([&] { ds.Post(); }), "EAbort: Operation aborted");
-  EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill modify", "T_UPDATE ID=2 AMOUNT=0 NAME=Nowacka",
-                            "OnPostError EDatabaseError: " + "Klient zmieniony przez innego użytkownika."_ansi.str()}));
-  EXPECT_EQ(ds.State(), dsEdit);
-  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "Nowacka");
-  EXPECT_EQ(ds.GetSelectRecvData()->GetValues(kName, 1), Variant(AnsiString("Nowak")));
-  ds.Cancel();
-  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "Nowak");
+  const TAnswer refused{5, "Zajęty"_ansi.str(), 3};
+  const std::string call = "T_UPDATE ID=2 AMOUNT=0 NAME=Nowacka",
+                    failure = "OnUpdateFailure modify row 3 code 5: " + "Zajęty"_ansi.str() + " (0)";
+  const Lines attempt = {"BeforePost", "OnUpdateBufferFill modify", call, failure};
 
-  // Without OnPostError the caller gets the error itself; a delete alike.
-  ds.OnPostError = nullptr;
-  server.Answers = {Refused(-4, "Saldo nie jest zerowe.")};
-  EXPECT_EQ(Raised([&] { ds.Delete(); }), "EDatabaseError: Saldo nie jest zerowe.");
-  EXPECT_EQ(Shown(ds), (Lines{"1 Kowalski 10", "2 Nowak 0", "3 Adamska 5"}));
-}
-
-TEST_F(QuickDSet, EveryActionOfTheFailureHandler) {
-  OnFailure();
-  OpenAt(2);
-  const TAnswer refused = Refused(5, "Zajęty"_ansi.str(), 3);
-  const std::string failure = "OnUpdateFailure modify row 3 code 5: " + "Zajęty"_ansi.str() + " (0)";
-  const std::string call = "T_UPDATE ID=2 AMOUNT=0 NAME=Nowacka";
-
-  // Fail, chosen or left as it came: the text as an EDatabaseError.
-  server.Answers = {refused, refused};
+  // Fail, chosen or left as it came: the server's text as an EDatabaseError;
+  // abort: silently. Either way the row stays in edit and unwritten.
+  server.Answers = {refused, refused, refused};
   events.Actions = {txuaFail};
   Rename("Nowacka");
   EXPECT_EQ(Raised([&] { ds.Post(); }), "EDatabaseError: " + "Zajęty"_ansi.str());
-  EXPECT_EQ(Raised([&] { ds.Post(); }), "EDatabaseError: " + "Zajęty"_ansi.str());
-  EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill modify", call, failure, "BeforePost",
-                            "OnUpdateBufferFill modify", call, failure}));
-
-  // Abort: silent, the row stays in edit and unwritten.
-  server.Answers = {refused};
   events.Actions = {txuaAbort};
   EXPECT_EQ(Raised([&] { ds.Post(); }), "EAbort: Operation aborted");
+  ds.OnUpdateFailure = nullptr;
+  EXPECT_EQ(Raised([&] { ds.Post(); }), "EDatabaseError: " + "Zajęty"_ansi.str());
+  EXPECT_EQ(Taken(), (Lines{attempt[0], attempt[1], call, failure, attempt[0], attempt[1], call, failure, attempt[0],
+                            attempt[1], call}));
   EXPECT_EQ(ds.State(), dsEdit);
-  EXPECT_EQ(ds.GetSelectRecvData()->GetValues(kName, 1), Variant(AnsiString("Nowak")));
-  Taken();
+  EXPECT_EQ(NameInReply(1), Variant(AnsiString("Nowak")));
 
-  // Retry: the same request again, as often as asked; then success.
-  server.Answers = {refused, refused, TAnswer{}};
-  events.Actions = {txuaRetry, txuaRetry};
+  // Retry: the same request again, as often as asked; then success, or ignore.
+  ds.OnUpdateFailure = TTxUpdateFailureEvent(&events, &TEvents::Failure);
+  server.Answers = {refused, refused, TAnswer{}, refused, refused};
+  events.Actions = {txuaRetry, txuaRetry, txuaRetry, txuaIgnore};
   ds.Post();
-  EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill modify", call, failure, call, failure, call,
-                            "AfterPost"}));
-  EXPECT_EQ(ds.GetSelectRecvData()->GetValues(kName, 1), Variant(AnsiString("Nowacka")));
-
-  // Retry, then ignore: two calls and the row is written.
-  server.Answers = {refused, refused};
-  events.Actions = {txuaRetry, txuaIgnore};
   Rename("Nowakowska");
   ds.Post();
-  EXPECT_EQ(Taken().size(), 7u);
-  EXPECT_EQ(ds.GetSelectRecvData()->GetValues(kName, 1), Variant(AnsiString("Nowakowska")));
-  EXPECT_EQ(ds.State(), dsBrowse);
+  const std::string again = "T_UPDATE ID=2 AMOUNT=0 NAME=Nowakowska";
+  EXPECT_EQ(Taken(), (Lines{attempt[0], attempt[1], call, failure, call, failure, call, "AfterPost", attempt[0],
+                            attempt[1], again, failure, again, failure, "AfterPost"}));
+  EXPECT_EQ(NameInReply(1), Variant(AnsiString("Nowakowska")));
 
-  // A refused delete that is ignored deletes; a refusal without a row says -1.
-  server.Answers = {Refused(-4, "Saldo")};
+  // An ignored refusal of a delete deletes; a refusal naming no row says -1.
+  server.Answers = {TAnswer{-4, "Saldo"}};
   events.Actions = {txuaIgnore};
   ds.Delete();
   EXPECT_EQ(Taken(), (Lines{"OnUpdateBufferFill delete", "T_DELETE ID=2", "OnUpdateFailure delete row -1 code -4: Saldo (0)",
@@ -507,41 +397,36 @@ TEST_F(QuickDSet, EveryActionOfTheFailureHandler) {
   EXPECT_EQ(Shown(ds), (Lines{"1 Kowalski 10", "3 Adamska 5"}));
 }
 
-TEST_F(QuickDSet, TheProtocolFieldsAreFoundThroughTheReplysContractOrFixedIds) {
-  OnFailure();
-  env.Set("FIELDTBLS32", "none.tbl");  // no field tables to name them
-  Fidnm_unload32();
-    Fnmid_unload32();
-  OpenAt(2);
-  server.Answers = {Refused(5, "Zajęty"_ansi.str(), 1)};
-  events.Actions = {txuaIgnore};
-  Rename("Nowacka");
-  ds.Post();
-  // Error code and text have fixed ids; the row needs a name.
-  EXPECT_EQ(server.Trace[3], "OnUpdateFailure modify row -1 code 5: " + "Zajęty"_ansi.str() + " (0)");
-  Taken();
-  ds.SetUpdateRecvContract(Contract({{"TDX_ROWID", kRowId}, {"TDX_ERRCODE", kErrCode}}).get());
-  server.Answers = {Refused(5, "Zajęty"_ansi.str(), 1)};
-  events.Actions = {txuaIgnore};
-  Rename("Nowak");
-  ds.Post();
-  EXPECT_EQ(server.Trace[3], "OnUpdateFailure modify row 1 code 5: " + "Zajęty"_ansi.str() + " (0)");
-}
-
-TEST_F(QuickDSet, ACallThatFailsBecomesADatabaseErrorAndChangesNothing) {
+TEST_F(QuickDSet, AFailedCallIsADatabaseErrorForOnPostErrorAndChangesNothing) {
   OpenAt(2);
   ds.OnPostError = TDataSetErrorEvent(&events, &TEvents::PostError);
-  server.Answers = {Failed(-9, "Brak uprawnień"_ansi.str())};
+  server.Answers = {TAnswer{-9, "Brak uprawnień"_ansi.str(), std::nullopt, std::nullopt, true}};
   Rename("Nowacka");
   EXPECT_EQ(Raised([&] { ds.Post(); }), "EAbort: Operation aborted");
-  EXPECT_EQ(Taken().back(), "OnPostError EDatabaseError: " + "Brak uprawnień"_ansi.str());
-  EXPECT_EQ(ds.State(), dsEdit);
-
   ds.SetUpdateServiceName("T_NOWHERE");
-  const Lines before = Reply();
   EXPECT_EQ(Raised([&] { ds.Post(); }), "EAbort: Operation aborted");
-  EXPECT_EQ(Taken().back().substr(0, 28), "OnPostError EDatabaseError: ");
-  EXPECT_EQ(Reply(), before);
+  const Lines trace = Taken();
+  ASSERT_EQ(trace.size(), 7u);
+  EXPECT_EQ(trace[3], "OnPostError EDatabaseError: " + "Brak uprawnień"_ansi.str());
+  EXPECT_EQ(trace[6].rfind("OnPostError EDatabaseError: " + "Błąd Tuxedo TPENOENT"_ansi.str(), 0), 0u);
+  EXPECT_EQ(ds.State(), dsEdit);
+  EXPECT_EQ(NameInReply(1), Variant(AnsiString("Nowak")));
+}
+
+TEST_F(QuickDSet, TheRowFieldsAreFoundWithoutFieldTablesThroughTheReplysContract) {
+  env.Set("FIELDTBLS32", "none.tbl");
+  UnloadTables();
+  OpenAt(2);
+  server.Answers = {TAnswer{5, "Zajęty"_ansi.str(), 1}, TAnswer{5, "Zajęty"_ansi.str(), 1}};
+  events.Actions = {txuaIgnore, txuaIgnore};
+  Rename("Nowacka");
+  ds.Post();  // error code and text have fixed ids; the row needs a name
+  ds.SetUpdateRecvContract(Contract({{"TDX_ROWID", kRowId}, {"TDX_ERRCODE", kErrCode}}).get());
+  Rename("Nowak");
+  ds.Post();
+  const Lines trace = Taken();
+  EXPECT_EQ(trace[3], "OnUpdateFailure modify row -1 code 5: " + "Zajęty"_ansi.str() + " (0)");
+  EXPECT_EQ(trace[8], "OnUpdateFailure modify row 1 code 5: " + "Zajęty"_ansi.str() + " (0)");
 }
 
 TEST_F(QuickDSet, PostsAreRefreshedThroughTheRefreshServiceWhenItHasAName) {
@@ -550,29 +435,18 @@ TEST_F(QuickDSet, PostsAreRefreshedThroughTheRefreshServiceWhenItHasAName) {
   OpenAt(2);
   Rename("Nowacka");
   ds.Post();
-  EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill modify", "T_UPDATE ID=2 AMOUNT=0 NAME=Nowacka",
-                            "T_REFRESH ID=2", "AfterPost"}));
-  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "NOWACKA");
-  EXPECT_EQ(ds.GetSelectRecvData()->GetValues(kName, 1), Variant(AnsiString("NOWACKA")));
-
-  // The new row is refreshed by the serial it was given; deletes are not.
   server.RefreshedName.reset();
   server.Rows.push_back({4, "Zielona", 7});
-  server.Answers = {Serial(4)};
-  ds.Append();
-  ds.FieldByName("NAME")->SetAsString("x");
-  ds.FieldByName("AMOUNT")->SetAsFloat(0);
-  ds.Post();
-  EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill insert", "T_INSERT AMOUNT=0 NAME=x", "T_REFRESH ID=4",
-                            "AfterPost"}));
-  EXPECT_EQ(Shown(ds), (Lines{"1 Kowalski 10", "2 NOWACKA 0", "3 Adamska 5", "4 Zielona 7"}));
+  server.Answers = {Serial(4), TAnswer{}, Serial(9)};
+  AppendRow("x");
+  ds.Post();  // refreshed by the serial it was given
   ds.Delete();
-  EXPECT_EQ(Taken(), (Lines{"OnUpdateBufferFill delete", "T_DELETE ID=4", "AfterDelete"}));
-
+  EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill modify", "T_UPDATE ID=2 AMOUNT=0 NAME=Nowacka", "T_REFRESH ID=2",
+                            "AfterPost", "BeforePost", "OnUpdateBufferFill insert", "T_INSERT AMOUNT=0 NAME=x",
+                            "T_REFRESH ID=4", "AfterPost", "OnUpdateBufferFill delete", "T_DELETE ID=4", "AfterDelete"}));
+  EXPECT_EQ(NameInReply(1), Variant(AnsiString("NOWACKA")));
   // A refresh that fails passes unchanged, and the row is not written.
-  server.Answers = {Serial(9)};
-  ds.Append();
-  ds.FieldByName("NAME")->SetAsString("y");
+  AppendRow("y");
   EXPECT_EQ(Raised([&] { ds.Post(); }), "ETxSvcFail: Nie ma wiersza 9");
   EXPECT_EQ(ds.State(), dsInsert);
   EXPECT_EQ(ds.GetSelectRecvData()->OccCount(kName), 3);
@@ -585,62 +459,48 @@ TEST_F(QuickDSet, RefreshCurrentRecordRereadsTheRowWhereverTheOrderPutsIt) {
   OpenAt(1);
   server.RefreshedName = "Zieliński"_ansi.str();
   ds.RefreshCurrentRecord();
-  EXPECT_EQ(Taken(), (Lines{"T_REFRESH ID=1"}));
   EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "Zieliński"_ansi);
   EXPECT_EQ(Shown(ds), (Lines{"3 Adamska 5", "2 Nowak 0", "1 " + "Zieliński"_ansi.str() + " 10"}));
-  EXPECT_EQ(ds.GetSelectRecvData()->GetValues(kName, 0), Variant("Zieliński"_ansi));
+  EXPECT_EQ(NameInReply(0), Variant("Zieliński"_ansi));
 
-  // A pending edit is posted (and refreshed) first.
+  // A pending edit is posted (and refreshed) first; a failed refresh leaves the rows alone.
   server.RefreshedName.reset();
-  ASSERT_TRUE(ds.Locate("ID", Variant(2), TLocateOptions()));
+  OpenAt(2);
   Rename("Nowacka");
-  Taken();
   ds.RefreshCurrentRecord();
-  EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill modify", "T_UPDATE ID=2 AMOUNT=0 NAME=Nowacka",
-                            "T_REFRESH ID=2", "AfterPost", "T_REFRESH ID=2"}));
-  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "Nowak");
-
-  // A failed refresh leaves the rows as they were.
   server.Rows.erase(server.Rows.begin() + 1);
-  const Lines before = Reply();
   EXPECT_EQ(Raised([&] { ds.RefreshCurrentRecord(); }), "ETxSvcFail: Nie ma wiersza 2");
-  EXPECT_EQ(Reply(), before);
-  EXPECT_EQ(ds.State(), dsBrowse);
+  EXPECT_EQ(Taken(), (Lines{"BeforePost", "OnUpdateBufferFill modify", "T_UPDATE ID=2 AMOUNT=0 NAME=Nowacka",
+                            "T_REFRESH ID=2", "AfterPost", "T_REFRESH ID=2", "T_REFRESH ID=2"}));
+  EXPECT_EQ(NameInReply(1), Variant(AnsiString("Nowak")));
 }
 
-TEST_F(QuickDSet, ACachedSelectIsKeptCurrentByEveryChange) {
+TEST_F(QuickDSet, ACachedSelectIsKeptCurrentByEveryChangeThatIsMade) {
   ds.SetCached(true);
   OpenAt(2);
-  EXPECT_TRUE(Select()->GetCached());
-  EXPECT_TRUE(Select()->IsCachedCall());
   Rename("Nowacka");
   ds.Post();
-  ds.Append();
-  ds.FieldByName("NAME")->SetAsString("Zielona");
-  server.Answers = {Serial(4)};
+  server.Answers = {Serial(4), TAnswer{}, TAnswer{5, "nie"}};
+  AppendRow("Zielona");
   ds.Post();
-  ASSERT_TRUE(ds.Locate("ID", Variant(1), TLocateOptions()));
+  OpenAt(1);
   ds.Delete();
-  // A refused change leaves the cached reply as it was.
-  server.Answers = {Refused(5, "nie")};
-  Rename("Kowalska");
+  Rename("Kowalska");  // refused: the cached reply stays as it was
   EXPECT_EQ(Raised([&] { ds.Post(); }), "EDatabaseError: nie");
   ds.Cancel();
   ds.Close();
   Taken();
-
   ds.Open();
   EXPECT_EQ(Taken(), Lines{});  // answered by the cache, with every change in it
   EXPECT_EQ(Shown(ds), (Lines{"2 Nowacka 0", "3 Adamska 5", "4 Zielona 0"}));
 
-  // Not cached: nothing is stored.
-  ds.Close();
+  ds.Close();  // not cached: nothing is stored
   GlobalCacheControl()->ClearService("T_SELECT");
   ds.SetCached(false);
   OpenAt(2);
   Rename("Nowacka");
   ds.Post();
-  EXPECT_FALSE(Select()->IsCachedCall());
+  EXPECT_FALSE(dynamic_cast<TTxService*>(ds.Components(0))->IsCachedCall());
 }
 
 }  // namespace
