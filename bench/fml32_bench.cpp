@@ -2,12 +2,22 @@
 // at 1,000 and 100,000 rows, so that the per-cell cost of both sizes can be
 // compared in one run ("per_cell"); plus Foccur32, a full Fnext32 walk and
 // a plain std::vector table as the baseline.
+//
+// The fixed cost of one call is measured beside what plain data structures
+// pay for the same work ("Baseline..." cases, same sizes): Fadd32 of a long
+// against a vector append, Fget32 of a cell against reading per-field
+// vectors, Foccur32 against a vector's size, an Fnext32 walk against a walk
+// over the vectors. Deleting early occurrences of one field of 1,000 to
+// 1,000,000 occurrences shows whether a delete stays cheap at scale
+// ("per_delete").
 #include <fml32.h>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -190,6 +200,170 @@ void BM_BaselineVectorTable(benchmark::State& state) {
   }
   CountCells(state, rows * kFields * 2);
 }
+
+// --- Fixed cost per call, each beside its plain baseline --------------------
+
+// One long field, `count` values appended into a buffer emptied by Finit32.
+void BM_FaddLong(benchmark::State& state) {
+  const long count = state.range(0);
+  Fbfr fbfr(Falloc32(static_cast<FLDOCC32>(count), 0));
+  const FLDID32 id = Column(0);
+  const auto size = static_cast<FLDLEN32>(Fsizeof32(fbfr.get()));
+  for (auto _ : state) {
+    Finit32(fbfr.get(), size);
+    for (long i = 0; i < count; ++i) {
+      if (Fadd32(fbfr.get(), id, reinterpret_cast<char*>(&i), 0) != 1) std::abort();
+    }
+  }
+  CountCells(state, count);
+}
+
+void BM_BaselineVectorAppend(benchmark::State& state) {
+  const long count = state.range(0);
+  std::vector<long> values;
+  values.reserve(static_cast<std::size_t>(count));
+  for (auto _ : state) {
+    values.clear();
+    for (long i = 0; i < count; ++i) values.push_back(i);
+    benchmark::DoNotOptimize(values.data());
+    benchmark::ClobberMemory();
+  }
+  CountCells(state, count);
+}
+
+// The table as ten per-field vectors: what Fget32, Foccur32 and Fnext32
+// are compared with.
+struct ColumnTable {
+  std::vector<long> longs[4];
+  std::vector<std::string> texts[3];
+  std::vector<double> doubles[3];
+};
+
+ColumnTable BuildColumns(long rows) {
+  ColumnTable table;
+  for (long row = 0; row < rows; ++row) {
+    for (int i = 0; i < 4; ++i) table.longs[i].push_back(row * kFields + i);
+    for (int i = 0; i < 3; ++i) table.texts[i].push_back(CellText(row, i));
+    for (int i = 0; i < 3; ++i) table.doubles[i].push_back(static_cast<double>(row) + i);
+  }
+  return table;
+}
+
+// Copies one cell out, as Fget32 does: numbers by value, texts by bytes.
+void BM_BaselineReadCells(benchmark::State& state) {
+  const long rows = state.range(0);
+  const ColumnTable table = BuildColumns(rows);
+  char value[64];
+  for (auto _ : state) {
+    for (long row = 0; row < rows; ++row) {
+      const auto at = static_cast<std::size_t>(row);
+      for (int i = 0; i < 4; ++i) {
+        std::memcpy(value, &table.longs[i][at], sizeof(long));
+        benchmark::DoNotOptimize(value);
+      }
+      for (int i = 0; i < 3; ++i) {
+        const std::string& text = table.texts[i][at];
+        std::memcpy(value, text.c_str(), text.size() + 1);
+        benchmark::DoNotOptimize(value);
+      }
+      for (int i = 0; i < 3; ++i) {
+        std::memcpy(value, &table.doubles[i][at], sizeof(double));
+        benchmark::DoNotOptimize(value);
+      }
+    }
+  }
+  CountCells(state, rows * kFields);
+}
+
+void BM_BaselineVectorSizes(benchmark::State& state) {
+  const long rows = state.range(0);
+  const ColumnTable table = BuildColumns(rows);
+  for (auto _ : state) {
+    for (int i = 0; i < 4; ++i) benchmark::DoNotOptimize(table.longs[i].size());
+    for (int i = 0; i < 3; ++i) benchmark::DoNotOptimize(table.texts[i].size());
+    for (int i = 0; i < 3; ++i) benchmark::DoNotOptimize(table.doubles[i].size());
+  }
+}
+
+void BM_BaselineWalk(benchmark::State& state) {
+  const long rows = state.range(0);
+  const ColumnTable table = BuildColumns(rows);
+  for (auto _ : state) {
+    long seen = 0;
+    for (int i = 0; i < 4; ++i) {
+      for (const long& value : table.longs[i]) {
+        benchmark::DoNotOptimize(&value);
+        ++seen;
+      }
+    }
+    for (int i = 0; i < 3; ++i) {
+      for (const std::string& value : table.texts[i]) {
+        benchmark::DoNotOptimize(&value);
+        ++seen;
+      }
+    }
+    for (int i = 0; i < 3; ++i) {
+      for (const double& value : table.doubles[i]) {
+        benchmark::DoNotOptimize(&value);
+        ++seen;
+      }
+    }
+    if (seen != rows * kFields) std::abort();
+  }
+  CountCells(state, rows * kFields);
+}
+
+// --- Deletes at scale ------------------------------------------------------
+
+// A field of `count` longs; each round deletes 1,000 occurrences (or a
+// quarter of a smaller field) at random positions among the first
+// `window`. Once the field is down to three quarters of its size it is
+// filled up again at the end, untimed.
+void DeleteOccurrences(benchmark::State& state, long count, long window) {
+  const long perRound = std::min(count / 4, 1000L);
+  Fbfr fbfr(Falloc32(static_cast<FLDOCC32>(count), 0));
+  const FLDID32 id = Column(0);
+  const auto fill = [&] {
+    for (long i = Foccur32(fbfr.get(), id); i < count; ++i) {
+      if (Fadd32(fbfr.get(), id, reinterpret_cast<char*>(&i), 0) != 1) std::abort();
+    }
+  };
+  fill();
+  unsigned seed = 7;
+  for (auto _ : state) {
+    const long present = Foccur32(fbfr.get(), id);
+    for (long i = 0; i < perRound; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      const auto positions = static_cast<unsigned>(std::min(window, present - i));
+      if (Fdel32(fbfr.get(), id, static_cast<FLDOCC32>((seed >> 8) % positions)) != 1) std::abort();
+    }
+    if (present - perRound <= count * 3 / 4) {
+      state.PauseTiming();
+      fill();
+      state.ResumeTiming();
+    }
+  }
+  state.counters["per_delete"] = benchmark::Counter(static_cast<double>(perRound),
+                                                    benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
+}
+
+// Early occurrences: among the first tenth, at most the first 1,000.
+void BM_DeleteEarlyOccurrences(benchmark::State& state) {
+  DeleteOccurrences(state, state.range(0), std::min(state.range(0) / 10, 1000L));
+}
+
+// Anywhere in the field: at a million occurrences each delete also pays
+// for reaching memory that no cache holds.
+void BM_DeleteAnywhere(benchmark::State& state) { DeleteOccurrences(state, state.range(0), state.range(0)); }
+
+BENCHMARK(BM_FaddLong)->Arg(1000);
+BENCHMARK(BM_BaselineVectorAppend)->Arg(1000);
+BENCHMARK(BM_BaselineReadCells)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BaselineVectorSizes)->Arg(1000);
+BENCHMARK(BM_BaselineWalk)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteEarlyOccurrences)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteAnywhere)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_BuildTableRowByRow)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadCellsWithFget)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);

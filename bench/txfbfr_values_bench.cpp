@@ -11,6 +11,7 @@
 #include <string>
 
 #include "buffer/TxFbfr.h"
+#include "platform/tuxedo/FmlCalls.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ void RawReadPerCell(benchmark::State& state) {
       const FLDID32 id = Column(c);
       switch (Fldtype32(id)) {
         case FLD_LONG:
-          benchmark::DoNotOptimize(Fvall32(fbfr, id, row));
+          benchmark::DoNotOptimize(Tx::FieldLong(fbfr, id, row));
           break;
         case FLD_DOUBLE: {
           double d;
@@ -81,7 +82,7 @@ void RawReadPerCell(benchmark::State& state) {
           break;
         }
         default:
-          benchmark::DoNotOptimize(Fvals32(fbfr, id, row));
+          benchmark::DoNotOptimize(Tx::FieldString(fbfr, id, row));
       }
     }
     if (++row == rows) row = 0;

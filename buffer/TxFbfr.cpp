@@ -4,12 +4,18 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Dialogs.h"
+#include "platform/framework/Filer.h"
+#include "platform/framework/Streams.h"
 #include "platform/framework/TextCompare.h"
+#include "platform/tuxedo/FmlCalls.h"
 
 namespace Tx {
 namespace {
@@ -352,11 +358,17 @@ void TTxFbfr::DeleteAllOcc(unsigned long Id) {
     if (Ferror32 != 0) CheckFerror(AnsiString(), Id);
     return;
   }
-  // Fnext32 goes on from the deleted field's position, so the walk empties the buffer.
-  FLDID32 id = FIRSTFLDID;
-  FLDOCC32 occ = 0;
-  while (Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) >= 1) {
-    if (Fdelall32(FFbfr, id) == -1 && Ferror32 != 0) CheckFerror(AnsiString(), id);
+  // Each round deletes the first field. A walk is not continued past a
+  // deletion: where Fnext32 would go from a field no longer in the buffer is
+  // not defined.
+  for (;;) {
+    FLDID32 id = FIRSTFLDID;
+    FLDOCC32 occ = 0;
+    if (Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) < 1) break;
+    if (Fdelall32(FFbfr, id) == -1) {
+      CheckFerror(AnsiString(), id);
+      break;  // a failure without an error number would repeat forever
+    }
   }
 }
 
@@ -396,7 +408,7 @@ Variant TTxFbfr::GetValues(unsigned long Id, int Occ) {
   switch (type) {
     case FLD_SHORT:
     case FLD_LONG: {
-      const long value = Fvall32(fbfr, id, Occ);
+      const long value = FieldLong(fbfr, id, Occ);
       CheckFieldError(Id);
       if (value == (type == FLD_SHORT ? kNullShort : kNullLong)) return Null();
       long result = value;
@@ -406,10 +418,10 @@ Variant TTxFbfr::GetValues(unsigned long Id, int Occ) {
       return Variant(static_cast<int>(result));
     }
     case FLD_CHAR: {
-      const char* text = Fvals32(fbfr, id, Occ);
+      const char character = FieldChar(fbfr, id, Occ);
       CheckFieldError(Id);
-      if (text == nullptr || text[0] == '\0') return Null();
-      return Variant(AnsiString(text, 1));
+      if (character == '\0') return Null();
+      return Variant(AnsiString(&character, 1));
     }
     case FLD_FLOAT: {
       float value = 0.0F;
@@ -427,7 +439,7 @@ Variant TTxFbfr::GetValues(unsigned long Id, int Occ) {
       return Variant(value);
     }
     case FLD_STRING: {
-      const char* text = Fvals32(fbfr, id, Occ);
+      const char* text = FieldString(fbfr, id, Occ);
       CheckFieldError(Id);
       if (text == nullptr || text[0] == '\0') return Null();
       AnsiString value(text);
@@ -529,7 +541,7 @@ void TTxFbfr::SetValues(unsigned long Id, int Occ, const Variant& Value) {
   if (stored.IsText && stored.Length > 0 && Contracted()) {
     const TTxFbfrFldDef* def = Contract->FindFldDefById(Id);
     if (def != nullptr && def->GetMaxSize() > 0 &&
-        static_cast<unsigned>(def->GetMaxSize()) < stored.Length)
+        static_cast<long long>(def->GetMaxSize()) < static_cast<long long>(stored.Length))
       throw Exception("Pole "_ansi + def->GetTxFldName() + ": " +
                       "Rozmiar większy niż ustalony kontraktem ("_ansi +
                       AnsiString(static_cast<unsigned long>(stored.Length)) + " > " +
@@ -623,43 +635,33 @@ bool TTxFbfr::ApplyContract(bool CheckExtra, bool& Repair, bool Ask) {
   if (CheckExtra) {
     const AnsiString nextLabel = OpLabel("Fnext");
     const AnsiString findLastLabel = OpLabel("Ffindlast");
+    // The fields to remove are deleted after the walk: a walk that goes on
+    // after the buffer changed under it is not defined.
+    std::vector<FLDID32> extra;
     FLDID32 id = FIRSTFLDID;
     FLDOCC32 occ = 0;
-    FLDID32 previous = BADFLDID;
-    bool hasPrevious = false;
     while (true) {
       if (Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) <= 0) {
         CheckFerror(nextLabel, id);
         break;
       }
       const long number = Fldno32(id);
-      if (number < kReservedFirst || number > kReservedLast) {
-        if (Contract->FindFldDefById(id) != nullptr) {
-          previous = id;
-          hasPrevious = true;
+      if ((number < kReservedFirst || number > kReservedLast) &&
+          Contract->FindFldDefById(id) == nullptr) {
+        const AnsiString message = "Pole "_ansi + TableName(id) + " <" + AnsiString(
+                                       static_cast<unsigned long>(id)) +
+                                   "> nie występuje w kontrakcie"_ansi;
+        if (ConfirmRepair(message, ".\rUsunąć je z bufora?"_ansi, Repair, Ask)) {
+          extra.push_back(id);
         } else {
-          const AnsiString message = "Pole "_ansi + TableName(id) + " <" + AnsiString(
-                                         static_cast<unsigned long>(id)) +
-                                     "> nie występuje w kontrakcie"_ansi;
-          if (ConfirmRepair(message, ".\rUsunąć je z bufora?"_ansi, Repair, Ask)) {
-            DeleteAllOcc(id);
-            changed = true;
-            if (!hasPrevious) {
-              id = FIRSTFLDID;  // start the walk again from the beginning
-              occ = 0;
-              continue;
-            }
-            id = previous;
-          } else {
-            accepted = false;
-            previous = id;
-            hasPrevious = true;
-          }
+          accepted = false;
         }
       }
       Ffindlast32(GetFbfrP(), id, &occ, nullptr);
       if (Ferror32 != 0) CheckFerror(findLastLabel, id);
     }
+    for (const FLDID32 field : extra) DeleteAllOcc(field);
+    changed = !extra.empty();
   }
 
   for (int i = 0; i < Contract->Count(); ++i) {
@@ -744,5 +746,335 @@ void TTxFbfr::EnsureSpace(unsigned long Id, long Occ, int Len) {
   }
   if (Ferror32 != 0) CheckFerror(OpLabelAt(kOpUnusedSpace, __FILE__, __LINE__), NoFieldId);
 }
+
+// ---- TTxFbfr: saving with the owning component ------------------------------------
+
+namespace {
+
+const char kEndMark[] = "*FBUF_END*";
+constexpr unsigned char kContentsVersion = 1;
+constexpr int kLongestText = 8192;
+
+void PutInt32(TStream* stream, std::uint32_t value) {
+  const unsigned char bytes[4] = {
+      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+  stream->WriteBuffer(bytes, 4);
+}
+
+void PutDouble(TStream* stream, double value) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &value, 8);
+  PutInt32(stream, static_cast<std::uint32_t>(bits));
+  PutInt32(stream, static_cast<std::uint32_t>(bits >> 32));
+}
+
+void PutText(TStream* stream, const char* text) {
+  stream->WriteBuffer(text, static_cast<std::int64_t>(std::strlen(text)) + 1);
+}
+
+std::uint32_t GetInt32(TStream* stream) {
+  unsigned char bytes[4];
+  stream->ReadBuffer(bytes, 4);
+  return bytes[0] | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[2]) << 16) |
+         (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+double GetDouble(TStream* stream) {
+  const std::uint64_t low = GetInt32(stream);
+  const std::uint64_t bits = low | (static_cast<std::uint64_t>(GetInt32(stream)) << 32);
+  double value = 0;
+  std::memcpy(&value, &bits, 8);
+  return value;
+}
+
+// Beyond float's range a value becomes an infinity rather than undefined.
+float NarrowToFloat(double value) {
+  if (value > FLT_MAX) return HUGE_VALF;
+  if (value < -FLT_MAX) return -HUGE_VALF;
+  return static_cast<float>(value);
+}
+
+// A zero-terminated text of at most 8192 bytes.
+AnsiString GetText(TStream* stream) {
+  std::string text;
+  for (int read = 0; read <= kLongestText; ++read) {
+    char c = 0;
+    stream->ReadBuffer(&c, 1);
+    if (c == '\0') return AnsiString(std::move(text));
+    text.push_back(c);
+  }
+  throw EAbort("Za długi tekst do przeczytania ('"_ansi + AnsiString(text) + "...')");
+}
+
+// Fails with the stream's own read error, before any memory is set aside,
+// when the stream cannot hold Count more bytes.
+void RequireBytes(TStream* stream, std::int64_t count) {
+  if (count > stream->GetSize() - stream->GetPosition())
+    throw EReadError(AnsiString("Stream read error"));
+}
+
+[[noreturn]] void RefuseImage() {
+  throw EReadError(
+      "Obraz bufora FML (FBFRdata) jest uszkodzony albo zapisała go inna biblioteka FML32 - "
+      "nie został wczytany"_ansi);
+}
+
+// Every field of the block can be walked and found again, and the block's
+// own sizes agree with each other and with the image's length.
+bool ImageIsSound(FBFR32* image, long length) {
+  if (Fielded32(image) != 1) return false;
+  const long size = Fsizeof32(image);
+  const long used = Fused32(image);
+  const long unused = Funused32(image);
+  if (size <= 0 || size > length || used < 0 || unused < 0 || used + unused != size) return false;
+  const FLDOCC32 total = Fnum32(image);
+  FLDOCC32 walked = 0;
+  FLDID32 id = FIRSTFLDID;
+  FLDOCC32 occ = 0;
+  int step = 0;
+  while ((step = Fnext32(image, &id, &occ, nullptr, nullptr)) > 0) {
+    if (Flen32(image, id, occ) < 0) return false;
+    ++walked;
+  }
+  return step == 0 && walked == total;
+}
+
+}  // namespace
+
+void TTxFbfr::DefineProperties(TFiler* Filer) {
+  TPersistent::DefineProperties(Filer);
+  FLDID32 id = FIRSTFLDID;
+  FLDOCC32 occ = 0;
+  const bool hasFields = Fnext32(GetFbfrP(), &id, &occ, nullptr, nullptr) > 0;
+  if (!hasFields && Ferror32 != 0) CheckFerror(OpLabel("Fnext"), NoFieldId);
+  Filer->DefineBinaryProperty("FBFRdata", TStreamProc(this, &TTxFbfr::ReadFBFRdata), nullptr,
+                              false);
+  Filer->DefineBinaryProperty("FBFRContents", TStreamProc(this, &TTxFbfr::ReadFBFRContents),
+                              TStreamProc(this, &TTxFbfr::WriteFBFRContents), hasFields);
+}
+
+void TTxFbfr::WriteFBFRContents(TStream* Stream) {
+  bool repair = true;
+  if (!ApplyContract(true, repair, true)) {
+    AnsiString text;
+    if (const auto* owner = dynamic_cast<const TComponent*>(FOwner))
+      text = "Komponent "_ansi + owner->Name() + "\r";
+    text += "Zawartość bufora FML niezgodna z kontraktem!\rZapisać mimo to?"_ansi;
+    if (Application->MessageBox(text, "Ostrzeżenie"_ansi, MB_OKCANCEL) != IDOK)
+      throw EWriteError("Zawartość bufora niezgodna z kontraktem - zapis anulowany"_ansi);
+  }
+
+  Stream->WriteBuffer(&kContentsVersion, 1);
+  FBFR32* const fbfr = GetFbfrP();
+  FLDID32 id = FIRSTFLDID;
+  FLDOCC32 occ = 0;
+  while (Fnext32(fbfr, &id, &occ, nullptr, nullptr) > 0) {
+    if (Contracted() && Contract->FindFldDefById(id) == nullptr) {
+      ShowMessage(
+          "Pole <"_ansi + AnsiString(static_cast<unsigned long>(id)) +
+          "> z bufora FML nie występuje w kontrakcie.\rJego wartości nie zostaną zapisane."_ansi);
+    } else {
+      const int type = Fldtype32(id);
+      if (Ferror32 != 0) CheckFerror(AnsiString(), id);
+      const FLDOCC32 count = Foccur32(fbfr, id);
+      if (Ferror32 != 0) CheckFerror(AnsiString(), id);
+      const char* tableName = Fname32(id);
+      AnsiString name(tableName ? tableName : "");
+      Ferror32 = 0;
+      if (name.IsEmpty()) {
+        if (const TTxFbfrFldDef* def = GetFldDefs()->FindFldDefById(id)) name = def->GetTxFldName();
+      }
+      PutText(Stream, name.c_str());
+      PutInt32(Stream, id);
+      PutInt32(Stream, static_cast<std::uint32_t>(type));
+      PutInt32(Stream, static_cast<std::uint32_t>(count));
+      for (FLDOCC32 k = 0; k < count; ++k) {
+        switch (type) {
+          case FLD_SHORT:
+          case FLD_LONG: {
+            const long value = FieldLong(fbfr, id, k);
+            if (Ferror32 != 0) CheckFerror(OpLabel("Pobranie wartości jako typ long"_ansi), id);
+            PutInt32(Stream, static_cast<std::uint32_t>(value));
+            break;
+          }
+          case FLD_CHAR: {
+            // A character is written as a one-character text.
+            const char text[2] = {FieldChar(fbfr, id, k), '\0'};
+            if (Ferror32 != 0)
+              CheckFerror(OpLabel("Pobranie wskazania na wartość jako char*"_ansi), id);
+            PutText(Stream, text);
+            break;
+          }
+          case FLD_STRING: {
+            const char* text = FieldString(fbfr, id, k);
+            if (Ferror32 != 0)
+              CheckFerror(OpLabel("Pobranie wskazania na wartość jako char*"_ansi), id);
+            PutText(Stream, text ? text : "");
+            break;
+          }
+          case FLD_FLOAT:
+          case FLD_DOUBLE: {
+            const char* at = Ffind32(fbfr, id, k, nullptr);
+            if (Ferror32 != 0) CheckFerror(OpLabel("Pobranie wskazania na wartość"_ansi), id);
+            double value = 0;
+            if (type == FLD_FLOAT) {
+              float single = 0;
+              std::memcpy(&single, at, sizeof single);
+              value = single;
+            } else {
+              std::memcpy(&value, at, sizeof value);
+            }
+            PutDouble(Stream, value);
+            break;
+          }
+          case FLD_CARRAY: {
+            FLDLEN32 length = 0;
+            const char* at = Ffind32(fbfr, id, k, &length);
+            if (Ferror32 != 0) CheckFerror(OpLabel("Pobranie wskazania na wartość pola"_ansi), id);
+            PutInt32(Stream, length);
+            if (length > 0) Stream->WriteBuffer(at, length);
+            break;
+          }
+          default:
+            break;
+        }
+      }
+    }
+    Ffindlast32(fbfr, id, &occ, nullptr);
+    if (Ferror32 != 0) CheckFerror(OpLabel("Ffindlast"), id);
+  }
+  if (Ferror32 != 0) CheckFerror(OpLabel("Fnext"), NoFieldId);
+  Stream->WriteBuffer(kEndMark, sizeof kEndMark);
+}
+
+void TTxFbfr::ReadFBFRContents(TStream* Stream) {
+  unsigned char version = 0;
+  Stream->ReadBuffer(&version, 1);
+  if (version != kContentsVersion)
+    throw EReadError("Nieznana wersja zapisu zawartości bufora FML"_ansi);
+
+  // The values go to a buffer of their own first; the contents are
+  // replaced only once the whole record has been read.
+  TTxFbfr read(nullptr, 1024);
+  for (AnsiString name = GetText(Stream); name != kEndMark; name = GetText(Stream)) {
+    const FLDID32 id = GetInt32(Stream);
+    const auto type = static_cast<std::int32_t>(GetInt32(Stream));
+    const std::uint32_t count = GetInt32(Stream);
+    Ferror32 = 0;
+    if (type < FLD_SHORT || type > FLD_CARRAY) continue;  // values of other types are not kept
+    for (std::uint32_t k = 0; k < count; ++k) {
+      short shortValue = 0;
+      long longValue = 0;
+      float floatValue = 0;
+      double doubleValue = 0;
+      AnsiString text;
+      std::vector<char> bytes;
+      const char* value = nullptr;
+      FLDLEN32 length = 0;
+      int storedType = type;
+      switch (type) {
+        case FLD_SHORT:
+          shortValue = static_cast<short>(GetInt32(Stream) & 0xFFFF);
+          value = reinterpret_cast<const char*>(&shortValue);
+          break;
+        case FLD_LONG:
+          longValue = static_cast<std::int32_t>(GetInt32(Stream));
+          value = reinterpret_cast<const char*>(&longValue);
+          break;
+        case FLD_CHAR:
+        case FLD_STRING:
+          text = GetText(Stream);
+          value = text.c_str();
+          length = static_cast<FLDLEN32>(text.Length()) + 1;
+          storedType = FLD_STRING;
+          break;
+        case FLD_FLOAT:
+          floatValue = NarrowToFloat(GetDouble(Stream));
+          value = reinterpret_cast<const char*>(&floatValue);
+          break;
+        case FLD_DOUBLE:
+          doubleValue = GetDouble(Stream);
+          value = reinterpret_cast<const char*>(&doubleValue);
+          break;
+        case FLD_CARRAY:
+          length = GetInt32(Stream);
+          RequireBytes(Stream, length);
+          bytes.assign(static_cast<std::size_t>(length) + 1, '\0');
+          if (length > 0) Stream->ReadBuffer(bytes.data(), length);
+          value = bytes.data();
+          break;
+        default:
+          break;
+      }
+      // A converted value may take more room than the stored one.
+      read.EnsureSpace(id, -1, std::max<int>(static_cast<int>(length), 64));
+      CFadd32(read.GetFbfrP(), id, const_cast<char*>(value), length, storedType);
+      if (Ferror32 != 0) CheckFerror(AnsiString(), id);
+    }
+  }
+
+  Clear();
+  if (Ferror32 != 0) CheckFerror(OpLabel("Wyczyszczenie bufora"_ansi), NoFieldId);
+  if (GetFbfrSize() != read.GetFbfrSize()) SetFbfrSize(read.GetFbfrSize());
+  Fcpy32(FFbfr, read.GetFbfrP());
+  if (Ferror32 != 0) CheckFerror(OpLabel("Przeniesienie zawartości bufora FML"_ansi), NoFieldId);
+}
+
+void TTxFbfr::WriteFBFRdata(TStream* Stream) {
+  const long size = GetFbfrSize();
+  PutInt32(Stream, static_cast<std::uint32_t>(size));
+  Stream->WriteBuffer(GetFbfrP(), size);
+}
+
+void TTxFbfr::ReadFBFRdata(TStream* Stream) {
+  const auto length = static_cast<std::int32_t>(GetInt32(Stream));
+  if (length < Fneeded32(0, 0) || length > Stream->GetSize() - Stream->GetPosition()) RefuseImage();
+  tperrno = 0;
+  OwnedFbfr image = AllocateFml32(length);
+  if (!image) {
+    CheckTperrno(AnsiString());
+    throw Exception("ERROR!!!"_ansi);
+  }
+  Stream->ReadBuffer(image.get(), length);
+  const bool sound = ImageIsSound(image.get(), length);
+  Ferror32 = 0;
+  if (!sound) RefuseImage();
+
+  Clear();
+  if (Ferror32 != 0) CheckFerror(OpLabel("Wyczyszczenie bufora"_ansi), NoFieldId);
+  FBFR32* const old = FFbfr;
+  FFbfr = image.release();
+  tpfree(reinterpret_cast<char*>(old));
+  FFbfrDef->Clear();
+}
+
+void RegisterTxFbfrClasses() {
+  PublishClass<TTxFbfrFldDef, TCollectionItem>("TTxFbfrFldDef")
+      .String("FieldName", &TTxFbfrFldDef::GetTxFldName, &TTxFbfrFldDef::SetTxFldName)
+      .Enum(
+          "LogicalType", &TTxFbfrFldDef::GetLogicalType, &TTxFbfrFldDef::SetLogicalType,
+          {"txlftDefault", "txlftDate", "txlftDateTime", "txlftMemo", "txlftGraphic", "txlftTime"})
+      .Default(txlftDefault)
+      .Bool("AssignSerial", &TTxFbfrFldDef::GetAssignSerial, &TTxFbfrFldDef::SetAssignSerial)
+      .Default(false)
+      .Integer("Group", &TTxFbfrFldDef::GetGroup, &TTxFbfrFldDef::SetGroup)
+      .Default(0)
+      .Integer("MaxSize", &TTxFbfrFldDef::GetMaxSize, &TTxFbfrFldDef::SetMaxSize)
+      .Default(0)
+      .Integer("OccMin", &TTxFbfrFldDef::GetOccMin, &TTxFbfrFldDef::SetOccMin)
+      .Default(0)
+      .Integer("OccMax", &TTxFbfrFldDef::GetOccMax, &TTxFbfrFldDef::SetOccMax)
+      .Default(-1)
+      .Int64("TxFldId", &TTxFbfrFldDef::GetTxFldId, &TTxFbfrFldDef::SetTxFldId)
+      .Default(0);
+  PublishClass<TTxFbfrDef, TCollection>("TTxFbfrDef");
+  PublishClass<TTxFbfr, TPersistent>("TTxFbfr");
+}
+
+namespace {
+[[maybe_unused]] const bool kTxFbfrClassesPublished = (RegisterTxFbfrClasses(), true);
+}  // namespace
 
 }  // namespace Tx

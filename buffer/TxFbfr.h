@@ -186,7 +186,8 @@ class TTxFbfr : public TPersistent {
   // between the server's code page and Windows-1250; the contract's MaxSize
   // and OccMax are enforced.
 
-  // The value of one occurrence; ETxFmlError when it is absent.
+  // The value of one occurrence; ETxFmlError when it is absent. A char is
+  // read with Ffind32, since Fvals32 is documented for string fields only.
   Variant GetValues(unsigned long Id, int Occ);
   // Replaces one occurrence (an occurrence beyond the last is added, as
   // Fchg32 adds it). A size or type error leaves the buffer unchanged.
@@ -221,6 +222,35 @@ class TTxFbfr : public TPersistent {
   // a new one), growing by the space needed but never by less than 4096.
   void EnsureSpace(unsigned long Id, long Occ, int Len);
 
+  // ---- Saving with the owning component ----------------------------------
+  // The buffer keeps its contents in the owner's form file as the binary
+  // property "FBFRContents" (field by field; written when the buffer holds
+  // a field) and still reads the older raw image "FBFRdata".
+  void DefineProperties(TFiler* Filer) override;
+  // Offers every deviation from the contract for repair first (yes/no
+  // questions); when the user declined one, asks whether to save anyway
+  // and raises EWriteError "Zawartość bufora niezgodna z kontraktem -
+  // zapis anulowany" unless the answer is OK, writing nothing. Fields of a
+  // contracted buffer that the contract lacks are announced and left out.
+  // ETxFmlError when FML32 fails.
+  void WriteFBFRContents(TStream* Stream);
+  // Replaces the contents with those read. The record is read completely
+  // before the buffer changes, so a failure leaves the buffer as it was:
+  // EReadError "Nieznana wersja zapisu zawartości bufora FML" for a version
+  // other than 1, EAbort "Za długi tekst do przeczytania ('...')" for a text
+  // without its zero byte within 8193 bytes, EReadError "Stream read error"
+  // for a record that ends early, ETxFmlError for a value FML32 refuses.
+  // The buffer definitions are left empty until the next SyncFbfrDef.
+  void ReadFBFRContents(TStream* Stream);
+  // The raw image: its size and Fsizeof32 bytes of the buffer. Not used by
+  // DefineProperties for writing.
+  void WriteFBFRdata(TStream* Stream);
+  // Reads a raw image into a block of its own and checks it with FML32
+  // (Fielded32, sizes, a walk of every field) before it replaces the
+  // contents; an image of another FML32 library, or a damaged one, raises
+  // EReadError and nothing of it reaches the buffer.
+  void ReadFBFRdata(TStream* Stream);
+
   // When true, adding and deleting occurrences is refused.
   bool ReadOnly = false;
   // The contract, owned by the owning component; may be nullptr.
@@ -233,5 +263,10 @@ class TTxFbfr : public TPersistent {
   FBFR32* FFbfr = nullptr;
   std::unique_ptr<TTxFbfrDef> FFbfrDef;
 };
+
+// Publishes TTxFbfrFldDef, TTxFbfrDef and TTxFbfr to the form reader and
+// writer (platform/framework/Filer.h). Runs when the unit is loaded; may be
+// called again.
+void RegisterTxFbfrClasses();
 
 }  // namespace Tx

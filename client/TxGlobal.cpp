@@ -12,8 +12,10 @@
 #include "platform/framework/Com.h"
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Dialogs.h"
+#include "platform/framework/Filer.h"
 #include "platform/framework/HostPath.h"
 #include "platform/session/TuxSessionWrapper.h"
+#include "platform/tuxedo/FmlCalls.h"
 
 namespace Tx {
 namespace {
@@ -29,6 +31,12 @@ AnsiString& UserLogPath() {
 }
 
 AnsiString TextOrEmpty(const char* text) { return AnsiString(text ? text : ""); }
+
+// The text of an error detail; none when there is no detail (0, or -1 from
+// engines that answer so).
+AnsiString DetailText(int detail) {
+  return detail > 0 ? TextOrEmpty(tpstrerrordetail(detail, 0)) : AnsiString();
+}
 
 const char* BaseName(const char* file) {
   if (file == nullptr) return "";
@@ -216,9 +224,12 @@ ETxFmlError::ETxFmlError(const AnsiString& message) : ETxError(message) {
 
 void CheckTperrno(const AnsiString& op) {
   if (tperrno == 0) return;
+  // The detail first: it describes the failed call, and asking for a text is
+  // an ATMI call of its own.
+  const int detail = tperrordetail(0);
   AnsiString message = "Błąd Tuxedo "_ansi;
   message += TextOrEmpty(tpstrerror(tperrno));
-  message += TextOrEmpty(tpstrerrordetail(tperrordetail(0), 0));
+  message += DetailText(detail);
   message += '\r';
   message += op;
   throw ETxTpError(message);
@@ -390,11 +401,11 @@ bool TTxGlobalClient::IsTransaction() {
 // ---- Field tables -----------------------------------------------------------------------
 
 void TTxGlobalClient::UnloadFieldTables() {
-  Fnmid_unload32();
+  UnloadNameToIdTable();
   if (Ferror32 != 0) {
     CheckFerror(OpLabel("Wyładowanie tabeli pól Tuxedo (nazwa->identyfikator)"_ansi), NoFieldId);
   }
-  Fidnm_unload32();
+  UnloadIdToNameTable();
   if (Ferror32 != 0) {
     CheckFerror(OpLabel("Wyładowanie tabeli pól Tuxedo (identyfikator->nazwa)"_ansi), NoFieldId);
   }
@@ -533,5 +544,41 @@ void TTxClient::Loaded() {
     Application->MessageBox(e.Message, "Error", MB_OK | MB_ICONERROR);
   }
 }
+
+// ---- Form files ----------------------------------------------------------------------------
+
+void RegisterTxGlobalClasses() {
+  using C = TTxClient;
+  PublishClass<TTxClient, TComponent>("TTxClient")
+      .Integer("TpTimeOut", &C::GetTpTimeOut, &C::SetTpTimeOut)
+      .Bool("Connected", &C::GetConnected, &C::SetConnected)
+      .Enum("Authenticate", &C::GetAuthenticate, &C::SetAuthenticate,
+            {"txakNone", "txakTPINIT", "txakQuor"})
+      .Bool("UseRouter", &C::GetUseRouter, &C::SetUseRouter)
+      .String("ClientName", &C::GetClientName, &C::SetClientName)
+      .String("UserName", &C::GetUserName, &C::SetUserName)
+      .String("Passwd", &C::GetPasswd, &C::SetPasswd)
+      .String("Data", &C::GetData, &C::SetData)
+      .String("QuorAppCode", &C::GetQuorAppCode, &C::SetQuorAppCode)
+      .String("QuorAppLabel", &C::GetQuorAppLabel, &C::SetQuorAppLabel)
+      .String("QuorAppVersion", &C::GetQuorAppVersion, &C::SetQuorAppVersion)
+      .String("QuorAuthDll", &C::GetQuorAuthDll, &C::SetQuorAuthDll)
+      .Integer("QuorLoginFlags", &C::GetQuorLoginFlags, &C::SetQuorLoginFlags)
+      .String("QuorInfoLogin", &C::GetQuorInfoLogin, nullptr)
+      .String("QuorInfoUnit", &C::GetQuorInfoUnit, nullptr)
+      .String("QuorInfoRole", &C::GetQuorInfoRole, nullptr)
+      .Integer("QuorInfoAppKey", &C::GetQuorInfoAppKey, nullptr)
+      .Integer("QuorLoginResult", &C::GetQuorLoginResult, nullptr)
+      .Enum("TranslateType", &C::GetTranslateType, &C::SetTranslateType,
+            {"txttMazovia", "txttCSK", "txttCyfromat", "txttDHN", "txttLatin2", "txttIEA",
+             "txttLogic", "txttMicrovex", "txttISO8859", "txttWindows", "txttASCII", "txttNone"})
+      .Default(C::DefaultTranslateType)
+      .Stored(&C::IsTranslateTypeStored)
+      .String("EnvSection", &C::GetEnvSection, &C::SetEnvSection);
+}
+
+namespace {
+[[maybe_unused]] const bool kTxGlobalClassesPublished = (RegisterTxGlobalClasses(), true);
+}  // namespace
 
 }  // namespace Tx

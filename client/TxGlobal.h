@@ -68,7 +68,9 @@ class ENoRecordSet : public EDatabaseError {
 inline constexpr unsigned long NoFieldId = 4294967295UL;
 
 // Returns when tperrno is 0; otherwise raises ETxTpError with
-// "Błąd Tuxedo " + tpstrerror + tpstrerrordetail + CR + op.
+// "Błąd Tuxedo " + tpstrerror + tpstrerrordetail + CR + op. The detail text
+// is added only when tperrordetail reports a detail (a value above 0): some
+// engines answer -1 for none, and the text of that is not a detail.
 void CheckTperrno(const AnsiString& op);
 
 // Returns when Ferror32 is 0; otherwise raises ETxFmlError with
@@ -355,5 +357,10 @@ class TTxClient : public TComponent {
   std::unique_ptr<TTuxSession> FSession;
   TTxBroadcastEvent FOnBroadcast;
 };
+
+// Publishes TTxClient to the form reader and writer (platform/framework/
+// Filer.h): the properties above that have setters, in their order; events
+// are not saved. Runs when the unit is loaded; may be called again.
+void RegisterTxGlobalClasses();
 
 }  // namespace Tx

@@ -1,14 +1,16 @@
 # Installs the library as the CMake package "txlib":
-#   find_package(txlib) gives txlib::txlib (everything) and txlib::fml32
-#   (the FML32/ATMI platform alone).
+#   find_package(txlib) gives txlib::txlib (everything), txlib::fml32
+#   (the FML32/ATMI platform alone), the tool txlib::mkfldhdr32 and the
+#   function txlib_fml32_header (cmake/TxlibFieldHeaders.cmake).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(TXLIB_INSTALL_TARGETS txlib txlib_fml32 txlib_platform txlib_client txlib_buffer txlib_xml
     txlib_service txlib_dataset)
 
-install(TARGETS ${TXLIB_INSTALL_TARGETS}
+install(TARGETS ${TXLIB_INSTALL_TARGETS} mkfldhdr32
         EXPORT txlibTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
@@ -16,7 +18,7 @@ install(TARGETS ${TXLIB_INSTALL_TARGETS}
 # Public headers: the middleware's C API at the include root, units under
 # their folder names.
 if(TXLIB_PLATFORM STREQUAL "builtin")
-  install(FILES platform/tuxedo/include/fml32.h platform/tuxedo/include/atmi.h
+  install(FILES platform/tuxedo/include/fml32.h platform/tuxedo/include/atmi.h platform/tuxedo/include/xatmi.h
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endif()
 foreach(dir platform client buffer xml service dataset)
@@ -32,4 +34,5 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/txlibConfigVersion.
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/txlibConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/txlibConfigVersion.cmake
+              cmake/TxlibFieldHeaders.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/txlib)

@@ -15,7 +15,8 @@ namespace {
 constexpr const char* kTable =
     "*base 100\n"
     "NAME 1 string\nCOUNT 2 short\nAMOUNT 3 long\nKIND 4 char\n"
-    "RATE 5 float\nPRICE 6 double\nBYTES 7 carray\nLOCAL 8 mbstring\n";
+    "RATE 5 float\nPRICE 6 double\nBYTES 7 carray\nLOCAL 8 mbstring\n"
+    "INNER 9 fml32\nADDRESS 10 ptr\n";
 
 FILE* Sink() {
   static FILE* sink = std::fopen("/dev/null", "w");
@@ -47,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (Fextread32(fbfr, in) == -1 && Fused32(fbfr) != before) std::abort();  // failures change nothing
     FLDID32 id = FIRSTFLDID;
     FLDOCC32 oc = 0;
-    char value[8192];
+    alignas(8) char value[8192];  // embedded buffers are copied out as buffers
     FLDLEN32 len = sizeof value;
     while (Fnext32(fbfr, &id, &oc, value, &len) == 1) {
       if (Flen32(fbfr, id, oc) != static_cast<long>(len)) std::abort();

@@ -16,8 +16,10 @@
 #include "platform/framework/Com.h"
 #include "platform/framework/DateTime.h"
 #include "platform/framework/Dialogs.h"
+#include "platform/framework/Filer.h"
 #include "platform/framework/HostPath.h"
 #include "platform/session/TuxSession.h"
+#include "platform/tuxedo/FmlCalls.h"
 #include "service/Txhooks.h"
 #include "xml/TxFMLXML.h"
 
@@ -114,14 +116,15 @@ void WriteValue(std::FILE* file, FBFR32* buffer, FLDID32 id, int type, FLDOCC32 
   switch (type) {
     case FLD_SHORT:
     case FLD_LONG: {
-      const long value = Fvall32(buffer, id, occ);
+      const long value = FieldLong(buffer, id, occ);
       CheckValueRead("Fvall failed", id);
       std::fprintf(file, "%ld", value);
       break;
     }
     case FLD_CHAR:
     case FLD_STRING: {
-      const char* value = Fvals32(buffer, id, occ);
+      const char character[2] = {type == FLD_CHAR ? FieldChar(buffer, id, occ) : '\0', '\0'};
+      const char* value = type == FLD_CHAR ? character : FieldString(buffer, id, occ);
       CheckValueRead("Pobranie wskazania na wartość jako char*", id);
       std::fprintf(file, "\"%s\"", CText(value));
       break;
@@ -164,7 +167,7 @@ void WriteField(std::FILE* file, TTxFbfr& fbfr, FBFR32* buffer, FLDID32 id) {
   const AnsiString name = FieldName(fbfr, id);
   Ferror32 = 0;
   std::fprintf(file, "---- %s: <%ld> %s #%ld\n", CText(name.c_str()), static_cast<long>(id),
-               CText(Ftype32(id)), Fldno32(id));
+               CText(Ftype32(id)), static_cast<long>(Fldno32(id)));
   Ferror32 = 0;
 
   for (FLDOCC32 occ = 0; occ < count; ++occ) {
@@ -341,6 +344,12 @@ AnsiString WorkstationName() {
 }
 
 AnsiString TextOrEmpty(const char* text) { return AnsiString(text != nullptr ? text : ""); }
+
+// The text of an error detail; none when there is no detail (0, or -1 from
+// engines that answer so).
+AnsiString DetailText(int detail) {
+  return detail > 0 ? TextOrEmpty(tpstrerrordetail(detail, 0)) : AnsiString();
+}
 
 
 // The call-log component, when one is registered; creation failures of any
@@ -535,8 +544,7 @@ void TTxService::CheckSvcFail() {
   // texts is an ATMI call of its own.
   const int error = tperrno;
   const int detail = tperrordetail(0);
-  AnsiString message = "Błąd Tuxedo "_ansi + TextOrEmpty(tpstrerror(error)) +
-                       TextOrEmpty(tpstrerrordetail(detail, 0));
+  AnsiString message = "Błąd Tuxedo "_ansi + TextOrEmpty(tpstrerror(error)) + DetailText(detail);
   int code = 0;
   if (FRecvData->OccCount(TDXErrCodeFieldId) > 0) {
     // A null code (the long's null value) says no more than an absent one.
@@ -566,5 +574,30 @@ AnsiString TTxService::ReadTDXText() {
   if (FRecvData->OccCount(TDXErrTextFieldId) <= 0) return AnsiString();
   return VarToStr(FRecvData->OccValue(TDXErrTextFieldId, 0));
 }
+
+// ---- Form files ----------------------------------------------------------------------------
+
+void RegisterTxServicClasses() {
+  using S = TTxService;
+  PublishClass<TTxService, TComponent>("TTxService")
+      .String("ServiceName", &S::GetServiceName, &S::SetServiceName)
+      .Object("SendContract", &S::GetSendContract, &S::SetSendContract)
+      .Object("RecvContract", &S::GetRecvContract, &S::SetRecvContract)
+      .Object("SendData", &S::GetSendData, &S::SetSendData)
+      .Object("RecvData", &S::GetRecvData, nullptr)
+      .Bool("RecvReadOnly", &S::GetRecvReadOnly, &S::SetRecvReadOnly)
+      .Default(true)
+      .Bool("Cached", &S::GetCached, &S::SetCached)
+      .Default(false)
+      .Enum("CacheLifetime", &S::GetCacheLifetime, &S::SetCacheLifetime,
+            {"txcltNormal", "txcltPermanent"})
+      .Default(txcltNormal)
+      .Bool("DetectTDXInfo", &S::GetDetectTDXInfo, &S::SetDetectTDXInfo)
+      .Default(false);
+}
+
+namespace {
+[[maybe_unused]] const bool kTxServicClassesPublished = (RegisterTxServicClasses(), true);
+}  // namespace
 
 }  // namespace Tx

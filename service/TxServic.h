@@ -267,4 +267,10 @@ class TTxService : public TComponent {
   bool FDetectTDXInfo = false;
 };
 
+// Publishes TTxService to the form reader and writer (platform/framework/
+// Filer.h). The contracts are saved as collections and the send buffer's
+// contents with it (TTxFbfr::DefineProperties); RecvData has no setter and
+// is not saved. Runs when the unit is loaded; may be called again.
+void RegisterTxServicClasses();
+
 }  // namespace Tx

@@ -324,7 +324,7 @@ int ReadPacket(const Packet& packet, Tx::TTxFbfr& buffer) {
     std::unique_ptr<FILE, int (*)(FILE*)> in(
         fmemopen(const_cast<char*>(packet.Text.data()), packet.Text.size(), "r"), &std::fclose);
     if (!in) return FEUNIX;
-    if (Fextread32(buffer.GetFbfrP(), in.get()) == 1) return 0;
+    if (Fextread32(buffer.GetFbfrP(), in.get()) != -1) return 0;
     const int error = Ferror32;
     Ferror32 = 0;
     if (error != FNOSPACE) return error;

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform/framework/Com.h"
+#include "platform/tuxedo/FmlCalls.h"
 #include "platform/xml/XmlDom.h"
 
 namespace Tx {
@@ -120,15 +121,15 @@ Variant RawValue(FBFR32* buffer, FLDID32 id, FLDOCC32 occ) {
   switch (Fldtype32(id)) {
     case FLD_SHORT:
     case FLD_LONG: {
-      const long value = Fvall32(buffer, id, occ);
+      const long value = FieldLong(buffer, id, occ);
       CheckRead(id);
       const long null = Fldtype32(id) == FLD_SHORT ? -32768L : -2147483648L;
       return value == null ? Null() : Variant(value);
     }
     case FLD_CHAR: {
-      const char* value = Fvals32(buffer, id, occ);
+      const char value = FieldChar(buffer, id, occ);
       CheckRead(id);
-      return value == nullptr || value[0] == '\0' ? Null() : Variant(AnsiString(value[0]));
+      return value == '\0' ? Null() : Variant(AnsiString(value));
     }
     case FLD_FLOAT: {
       float value = 0.0f;
@@ -143,7 +144,7 @@ Variant RawValue(FBFR32* buffer, FLDID32 id, FLDOCC32 occ) {
       return BadDouble(value) ? Null() : Variant(value);
     }
     case FLD_STRING: {
-      const char* value = Fvals32(buffer, id, occ);
+      const char* value = FieldString(buffer, id, occ);
       CheckRead(id);
       if (value == nullptr || value[0] == '\0') return Null();
       AnsiString text(value);

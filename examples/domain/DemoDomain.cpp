@@ -239,7 +239,7 @@ bool UseDemoFieldTables() {
   const char* tables = std::getenv("FIELDTBLS32");
   if (tables != nullptr && *tables != '\0') return false;
   setenv("FLDTBLDIR32", DemoFieldTableDirectory(), 1);
-  setenv("FIELDTBLS32", "demo.fml", 1);
+  setenv("FIELDTBLS32", "demo.fml,login.fml", 1);
   // Tables loaded before are read again under the new settings.
   Fnmid_unload32();
   Fidnm_unload32();

@@ -74,10 +74,10 @@ void ReleaseCustomer(long id);
 // the last ResetDemoData(); 0 for a name the domain does not serve.
 int ServedCalls(const char* service);
 
-// The directory of demo.fml.
+// The directory of demo.fml and login.fml.
 const char* DemoFieldTableDirectory();
 
-// Points the process at demo.fml (FLDTBLDIR32, FIELDTBLS32) unless
+// Points the process at demo.fml and login.fml (FLDTBLDIR32, FIELDTBLS32) unless
 // FIELDTBLS32 names tables already; true when it did.
 bool UseDemoFieldTables();
 

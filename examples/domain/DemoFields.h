@@ -1,53 +1,24 @@
 // Field ids and service names of the demo domain.
 //
-// The services read and write their buffers by these ids, so they work
-// whatever field tables the process has loaded; examples/demo.fml names the
-// same ids for programs that work by name (Fldid32, Fextread32, Fprint32,
-// contracts).
+// The field ids are the constants of demo.fml.h, which the build generates
+// from examples/demo.fml with mkfldhdr32: SRVCNM (the request field that
+// names the service for the command-line client), the customer fields
+// (CUST_ID, CUST_NAME, BALANCE, SEGMENT, NOTE, AMOUNT, CURRENCY, RATE), the
+// reply's error and information fields (TDX_ERRCODE 0 or absent: success, a
+// negative code: an error; TDX_ERRTEXT the text for the user), the row
+// fields (TDX_ROWID: the request row an update, insert or delete service
+// refused, counted from 0; TDX_SERIAL: the number an insert gave a new row)
+// and the routing fields RT_*. The services read and write their buffers by
+// these ids, so they work whatever field tables the process has loaded; the
+// table names them for programs that work by name (Fldid32, Fextread32,
+// Fprint32, contracts).
 #pragma once
 
 #include <fml32.h>
 
+#include "demo.fml.h"
+
 namespace TxDemo {
-
-// A field id as Fmkfldid32 makes it: the type in the top bits, the number below.
-constexpr FLDID32 FieldId(int type, FLDID32 number) noexcept {
-  return (static_cast<FLDID32>(type) << 25) | number;
-}
-
-// The request field that names the service for the command-line client.
-inline constexpr FLDID32 SRVCNM = FieldId(FLD_STRING, 8);
-
-// Customers, payments and exchange rates.
-inline constexpr FLDID32 CUST_ID = FieldId(FLD_LONG, 1001);
-inline constexpr FLDID32 CUST_NAME = FieldId(FLD_STRING, 1002);
-inline constexpr FLDID32 BALANCE = FieldId(FLD_DOUBLE, 1003);
-inline constexpr FLDID32 SEGMENT = FieldId(FLD_CHAR, 1004);
-inline constexpr FLDID32 NOTE = FieldId(FLD_CARRAY, 1005);
-inline constexpr FLDID32 AMOUNT = FieldId(FLD_DOUBLE, 1006);
-inline constexpr FLDID32 CURRENCY = FieldId(FLD_STRING, 1007);
-inline constexpr FLDID32 RATE = FieldId(FLD_DOUBLE, 1008);
-
-// Error and information fields of a reply: TDX_ERRCODE 0 (or absent) means
-// success, a negative code an error; TDX_ERRTEXT is the text for the user,
-// an error or an information. The client library reads these two ids.
-inline constexpr FLDID32 TDX_ERRCODE = FieldId(FLD_LONG, 1000002);
-inline constexpr FLDID32 TDX_ERRTEXT = FieldId(FLD_STRING, 1000003);
-// Row fields: the request row that an update, insert or delete service
-// refused (counted from 0), and the number an insert gave a new row.
-inline constexpr FLDID32 TDX_ROWID = FieldId(FLD_LONG, 1000004);
-inline constexpr FLDID32 TDX_SERIAL = FieldId(FLD_LONG, 1000005);
-
-// Routing fields, appended by the client to a request sent through ROUTER.
-inline constexpr FLDID32 RT_SERVICE = FieldId(FLD_STRING, 150001);
-inline constexpr FLDID32 RT_APPCODE = FieldId(FLD_STRING, 150202);
-inline constexpr FLDID32 RT_APPVERSION = FieldId(FLD_STRING, 150002);
-inline constexpr FLDID32 RT_LOGIN = FieldId(FLD_STRING, 1000101);
-inline constexpr FLDID32 RT_UNIT = FieldId(FLD_STRING, 1000103);
-inline constexpr FLDID32 RT_ROLE = FieldId(FLD_STRING, 1000102);
-inline constexpr FLDID32 RT_WORKSTATION = FieldId(FLD_STRING, 1000104);
-inline constexpr FLDID32 RT_PID = FieldId(FLD_LONG, 1000105);
-inline constexpr FLDID32 RT_CALLTAG = FieldId(FLD_STRING, 1000106);
 
 // The nine routing fields in the order the client appends them.
 inline constexpr FLDID32 RoutingFields[] = {RT_SERVICE,     RT_APPCODE, RT_APPVERSION,

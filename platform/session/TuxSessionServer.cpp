@@ -18,6 +18,7 @@
 #include "platform/framework/HostPath.h"
 #include "platform/session/LoginFields.h"
 #include "platform/session/SessionText.h"
+#include "platform/tuxedo/FmlCalls.h"
 
 namespace Tx {
 
@@ -137,12 +138,26 @@ void CopyIdentifier(char (&field)[MAXTIDENT + 2], const AnsiString& value) {
   field[length] = '\0';
 }
 
-// The TPINIT of AuthKind 1 and 2; empty when it cannot be allocated.
-TTpBuffer MakeTpInit(const TSettings& settings) {
+// The TPINIT of AuthKind 1 and 2 in `buffer`, or the failure that kept it
+// from being made (buffer empty).
+HRESULT MakeTpInit(const TSettings& settings, TTpBuffer& buffer) {
   const AnsiString data(settings.Data);
   const long dataLength = data.Length();
-  TTpBuffer buffer = AllocateBuffer("TPINIT", TPINITNEED(dataLength));
-  if (!buffer) return buffer;
+  // The application data goes from the data member on. The block must hold
+  // it, whatever size the engine gave: some give every TPINIT its fixed size
+  // (and their TPINITNEED asks for no more).
+  const long needed = std::max(static_cast<long>(sizeof(TPINIT)),
+                               static_cast<long>(offsetof(TPINIT, data)) + dataLength);
+  buffer = AllocateBuffer("TPINIT", static_cast<long>(TPINITNEED(dataLength)));
+  if (!buffer) return AtmiFailure("tpalloc");
+  const long allocated = tptypes(buffer.get(), nullptr, nullptr);
+  if (allocated < needed) {
+    buffer.reset();
+    if (allocated < 0) return AtmiFailure("tptypes");
+    return Failure(E_FAIL, "tpalloc: bufor TPINIT ("_ansi + AnsiString(allocated) +
+                               " B) nie mieści danych aplikacji (potrzeba "_ansi +
+                               AnsiString(needed) + " B)");
+  }
   auto* tpinfo = reinterpret_cast<TPINIT*>(buffer.get());
   std::memset(tpinfo, 0, sizeof(TPINIT));
   CopyIdentifier(tpinfo->usrname, AnsiString(settings.UserName));
@@ -154,7 +169,7 @@ TTpBuffer MakeTpInit(const TSettings& settings) {
     std::memcpy(buffer.get() + offsetof(TPINIT, data), data.data(),
                 static_cast<std::size_t>(dataLength));
   }
-  return buffer;
+  return S_OK;
 }
 
 // ---- Login service --------------------------------------------------------------------
@@ -211,7 +226,7 @@ WideString ReplyString(FBFR32* fbfr, FLDID32 field) {
 
 bool ReplyLong(FBFR32* fbfr, FLDID32 field, LONG& value) {
   if (Fpres32(fbfr, field, 0) == 0) return false;
-  value = static_cast<LONG>(Fvall32(fbfr, field, 0));
+  value = static_cast<LONG>(FieldLong(fbfr, field, 0));
   return true;
 }
 
@@ -507,8 +522,8 @@ class TTuxSessionServer final : public TComObject<ITuxSession, IConnectionPointC
     if (settings.AuthKind == tsakNone) {
       rc = tpinit(nullptr);
     } else {
-      const TTpBuffer tpinfo = MakeTpInit(settings);
-      if (!tpinfo) return AtmiFailure("tpalloc");
+      TTpBuffer tpinfo;
+      if (const HRESULT made = MakeTpInit(settings, tpinfo); FAILED(made)) return made;
       rc = tpinit(reinterpret_cast<TPINIT*>(tpinfo.get()));
     }
     if (rc < 0) return AtmiFailure("tpinit");

@@ -28,8 +28,8 @@ class ContractApplication : public ::testing::Test {
     const char* data = std::getenv("TXLIB_TESTDATA");
     setenv("FLDTBLDIR32", (std::string(data ? data : "tests/data") + "/buffer").c_str(), 1);
     setenv("FIELDTBLS32", "contract.fml", 1);
-    Fnmid_unload32();
-    Fidnm_unload32();
+    UnloadNameToIdTable();
+    UnloadIdToNameTable();
     TTxGlobalClient::ClearTpErrors();
     TTxGlobalClient::SetTranslateType(txttWindows);
     buffer.Contract = &contract;
@@ -95,7 +95,7 @@ TEST_F(ContractApplication, RepairFillsMissingOccurrencesWithNulls) {
   EXPECT_TRUE(buffer.ApplyContract(false, repair, false));
   EXPECT_TRUE(repair);
   ASSERT_EQ(buffer.OccCount(kAmount), 2);
-  EXPECT_EQ(Fvall32(buffer.GetFbfrP(), kAmount, 1), -2147483648L);
+  EXPECT_EQ(FieldLong(buffer.GetFbfrP(), kAmount, 1), -2147483648L);
 }
 
 TEST_F(ContractApplication, RepairTrimsFromTheEnd) {
@@ -107,8 +107,8 @@ TEST_F(ContractApplication, RepairTrimsFromTheEnd) {
   EXPECT_TRUE(buffer.ApplyContract(false, repair, false));
   EXPECT_EQ(buffer.OccCount(kName), 0);
   ASSERT_EQ(buffer.OccCount(kAmount), 2);
-  EXPECT_EQ(Fvall32(buffer.GetFbfrP(), kAmount, 0), 1);
-  EXPECT_EQ(Fvall32(buffer.GetFbfrP(), kAmount, 1), 2);
+  EXPECT_EQ(FieldLong(buffer.GetFbfrP(), kAmount, 0), 1);
+  EXPECT_EQ(FieldLong(buffer.GetFbfrP(), kAmount, 1), 2);
 }
 
 TEST_F(ContractApplication, RepairRemovesUndeclaredFieldsAlsoTheFirstAndKeepsReservedOnes) {

@@ -245,7 +245,7 @@ TEST(FbfrGrowth, ContentsSurviveGrowth) {
     AddLong(buffer, kLong, i);
   }
   ASSERT_EQ(buffer.OccCount(kLong), 2000);
-  EXPECT_EQ(Fvall32(buffer.GetFbfrP(), kLong, 1999), 1999);
+  EXPECT_EQ(FieldLong(buffer.GetFbfrP(), kLong, 1999), 1999);
 }
 
 TEST(FbfrSize, TooSmallKeepsTheOldBufferAndContents) {
@@ -276,7 +276,7 @@ TEST(FbfrAssignment, EqualSizesKeepTheAddressOthersTakeTheSourceSize) {
   FBFR32* const address = same.GetFbfrP();
   same = source;
   EXPECT_EQ(same.GetFbfrP(), address);
-  EXPECT_STREQ(Fvals32(same.GetFbfrP(), kString, 0), "abc");
+  EXPECT_STREQ(FieldString(same.GetFbfrP(), kString, 0), "abc");
   EXPECT_EQ(same.Contract, &contract);
 
   TTxFbfr other(nullptr, 1000);
@@ -317,7 +317,7 @@ TEST(FbfrDeletion, DeleteShiftsAndDeleteAllEmpties) {
   AddLong(buffer, kLong, 1);
   AddBytes(buffer, kCarray, 3);
   buffer.DeleteOcc(kString, 0);
-  EXPECT_STREQ(Fvals32(buffer.GetFbfrP(), kString, 0), "b");
+  EXPECT_STREQ(FieldString(buffer.GetFbfrP(), kString, 0), "b");
   EXPECT_THROW(buffer.DeleteAllOcc(kShort), ETxFmlError);
   buffer.DeleteAllOcc(kString);
   EXPECT_EQ(buffer.OccCount(kString), 0);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "buffer/TxFbfr.h"
+#include "platform/tuxedo/FmlCalls.h"
 
 namespace Tx {
 

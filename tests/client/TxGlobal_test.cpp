@@ -92,8 +92,7 @@ TEST_F(Client, ExceptionsTakeOverAndClearTheErrorVariables) {
   // CheckTperrno puts a carriage return before the operation.
   tpurcode = 42;
   EXPECT_NO_THROW(CheckTperrno("op"));
-  const std::string head = "Błąd Tuxedo "_ansi.str() + tpstrerror(TPENOENT) +
-                           tpstrerrordetail(tperrordetail(0), 0) + "\r";
+  const std::string head = "Błąd Tuxedo "_ansi.str() + tpstrerror(TPENOENT) + "\r";
   for (const AnsiString& op : {"Rozpoczęcie"_ansi, AnsiString()}) {
     tperrno = TPENOENT;
     tpurcode = 42;
@@ -103,6 +102,14 @@ TEST_F(Client, ExceptionsTakeOverAndClearTheErrorVariables) {
     EXPECT_EQ(std::tuple(e->Tperrno, e->Tpurcode, tperrno, tpurcode),
               std::tuple(TPENOENT, 42L, 0, 0L));
   }
+  // The detail's text follows the error's only when the failed call left one.
+  ASSERT_EQ(tpinit(nullptr), 0);
+  AtmiBuiltin::DisconnectClients();
+  ASSERT_EQ(tpbegin(30, 0), -1);
+  const auto cut = Caught<ETxTpError>([] { CheckTperrno("op"); });
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->Message.str(), "Błąd Tuxedo "_ansi.str() + tpstrerror(TPESYSTEM) +
+                                    "TPED_TERM: the client has been disconnected from the domain\rop");
   // CheckFerror names the field and the operation only when given.
   EXPECT_NO_THROW(CheckFerror("op", 1));
   const std::tuple<int, unsigned long, const char*, std::string> cases[] = {

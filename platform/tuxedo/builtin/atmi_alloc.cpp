@@ -25,6 +25,7 @@ char* tpalloc(char* type, char* /*subtype: no supported type has one*/, long siz
   if (!kind) return Refused(TPENOENT);
   if (!EffectiveSize(*kind, size)) return Refused(TPEINVAL);
   if (const int fault = TakeAllocationFault(); fault != 0) return Refused(fault);
+  if (*kind == BufferKind::TpInit && TpinitSizeIgnored()) size = 0;  // the smallest TPINIT
   const Allocation allocation = AllocateBuffer(*kind, size);
   if (allocation.data == nullptr) Fail(allocation.error);
   return allocation.data;

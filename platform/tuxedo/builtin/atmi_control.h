@@ -41,6 +41,11 @@ std::chrono::milliseconds ClockOffset() noexcept;
 // one fails with `error`: TPESYSTEM, or TPEOS for "out of memory". Once.
 void FailNextAllocation(int error, unsigned skip = 0) noexcept;
 
+// While on, tpalloc("TPINIT", NULL, n) gives sizeof(TPINIT) bytes whatever n
+// asks for, as some engines do; tptypes reports that size. Off again after
+// ResetDomain.
+void IgnoreTpinitSize(bool ignore) noexcept;
+
 enum class ServiceFault {
   None,
   NeverReplies,    // the service does not run and no reply comes: TPETIME

@@ -13,6 +13,7 @@ namespace {
 
 std::atomic<std::uint64_t> gGeneration{1};
 std::atomic<long long> gClockOffsetMs{0};
+std::atomic<bool> gTpinitSizeIgnored{false};
 
 // Owns the thread's state; at thread exit, frees are handed to other threads
 // because the FML32 engine's per-thread data may be gone already.
@@ -103,6 +104,8 @@ std::optional<ServiceLookup> FindService(const char* name) {
   return found;
 }
 
+bool TpinitSizeIgnored() noexcept { return gTpinitSizeIgnored.load(); }
+
 int TakeAllocationFault() {
   Domain& domain = TheDomain();
   std::lock_guard lock(domain.mutex);
@@ -180,6 +183,7 @@ void ResetDomain() noexcept {
     ++gGeneration;
   }
   gClockOffsetMs.store(0);
+  gTpinitSizeIgnored.store(false);
   if (tSlot.state && !tSlot.state->Busy()) FreshState();
 }
 
@@ -195,6 +199,8 @@ void FailNextAllocation(int error, unsigned skip) noexcept {
   domain.allocationFailure = error;
   domain.allocationsBeforeFailure = skip;
 }
+
+void IgnoreTpinitSize(bool ignore) noexcept { gTpinitSizeIgnored.store(ignore); }
 
 void SetServiceFault(std::string_view service, ServiceFault fault) {
   Domain& domain = TheDomain();

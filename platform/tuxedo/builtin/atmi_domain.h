@@ -160,6 +160,9 @@ std::optional<ServiceLookup> FindService(const char* name);
 // must report, or 0.
 int TakeAllocationFault();
 
+// Whether tpalloc gives TPINIT buffers their fixed size only (IgnoreTpinitSize).
+bool TpinitSizeIgnored() noexcept;
+
 // Checks that the current context may talk to the domain: a server context
 // always may; a client only while joined (TPEPROTO), and a client the domain
 // cut off loses its session here (TPESYSTEM, TPED_TERM). Returns false with

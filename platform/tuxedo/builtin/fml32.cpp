@@ -33,9 +33,12 @@ constexpr const char* kErrorTexts[] = {
     /* FBADACM   */ "negative value in an associated count member",
     /* FNOCNAME  */ "structure member name not found",
     /* FEBADOP   */ "operation not supported for this field type",
+    /* FNOTRECORD */ "invalid record type",
+    /* FRFSYNTAX */ "syntax error in a record file",
+    /* FRFOPEN   */ "record file not found or not readable",
+    /* FBADRECORD */ "record description not found",
 };
 static_assert(sizeof kErrorTexts / sizeof kErrorTexts[0] == FMAXVAL);
-constexpr const char* kUnknownErrorText = "unknown FML32 error number";
 
 }  // namespace
 
@@ -47,8 +50,7 @@ int* Ferror32_location(void) {
 }
 
 char* Fstrerror32(int err) {
-  const char* text = err >= FMINVAL && err < FMAXVAL ? kErrorTexts[err] : kUnknownErrorText;
-  return const_cast<char*>(text);
+  return err >= FMINVAL && err < FMAXVAL ? const_cast<char*>(kErrorTexts[err]) : nullptr;
 }
 
 int Fldtype32(FLDID32 fieldid) { return Tx::Fml32Builtin::TypeOf(fieldid); }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "fml32_block.h"
 #include "fml32_convert.h"
@@ -20,21 +22,74 @@ constexpr std::uint64_t kMaxBlockSize = std::numeric_limits<FLDLEN32>::max() & ~
 // for the terminating zero a caller may have left out of a string's length.
 constexpr std::uint64_t kBytesPerField = 16;
 
-// The stored length of a caller's value of `id`'s type; FNOSPACE when it
-// cannot fit any buffer.
-bool StoredLength(FLDID32 id, const char* value, FLDLEN32 len, std::uint32_t& length) noexcept {
-  const std::size_t bytes = UserValueLength(TypeOf(id), value, len);
-  if (bytes > kMaxBlockSize) {
-    SetError(FNOSPACE);
-    return false;
+// The bytes a caller's value of `id`'s type is stored as. An embedded
+// buffer (the value is an FBFR32*) is stored compacted: straight from the
+// caller's block when it has no holes, otherwise from a compacted copy.
+class CallerValue {
+ public:
+  // False with Ferror32 set: FNOSPACE for a value no buffer can hold,
+  // FNOTFLD / FALIGNERR for an embedded buffer that is not one, FMALLOC.
+  bool Prepare(FLDID32 id, const char* value, FLDLEN32 len) noexcept {
+    if (TypeOf(id) == FLD_FML32) return PrepareEmbedded(reinterpret_cast<FBFR32*>(const_cast<char*>(value)));
+    const int type = TypeOf(id);
+    const std::uint32_t fixed = FixedLength(type);
+    if (fixed != 0) {
+      bytes_ = value;
+      length_ = fixed;
+      return true;
+    }
+    const std::size_t bytes = UserValueLength(type, value, len);
+    if (bytes > kMaxBlockSize) {
+      SetError(FNOSPACE);
+      return false;
+    }
+    bytes_ = value;
+    length_ = static_cast<std::uint32_t>(bytes);
+    return true;
   }
-  length = static_cast<std::uint32_t>(bytes);
-  return true;
+  const void* Bytes() const noexcept { return bytes_; }
+  std::uint32_t Length() const noexcept { return length_; }
+
+ private:
+  bool PrepareEmbedded(FBFR32* embedded) noexcept {
+    Block inner;
+    if (!inner.Open(embedded)) return false;
+    length_ = inner.UsedBytes();
+    if (inner.Header().holeBytes == 0) {
+      bytes_ = inner.Base();
+      return true;
+    }
+    compacted_.reset(new (std::nothrow) std::uint64_t[length_ / 8]());
+    if (compacted_ == nullptr) {
+      SetError(FMALLOC);
+      return false;
+    }
+    CopyCompacted(inner, reinterpret_cast<unsigned char*>(compacted_.get()), length_);
+    DropCachedIndex(compacted_.get());
+    bytes_ = compacted_.get();
+    return true;
+  }
+
+  const void* bytes_ = nullptr;
+  std::uint32_t length_ = 0;
+  std::unique_ptr<std::uint64_t[]> compacted_;
+};
+
+// Makes the copy of an embedded buffer at `out` a buffer of its own, of
+// `room` bytes (at least its length). Returns 1, or -1 with FNOTFLD when
+// the copied image is damaged.
+int AdoptEmbeddedCopy(char* out, std::uint32_t room) noexcept {
+  auto* header = reinterpret_cast<BlockHeader*>(out);
+  DropCachedIndex(out);
+  header->size = room;
+  header->stamp = NewStamp();
+  Block copy;
+  return copy.Open(reinterpret_cast<FBFR32*>(out)) ? 1 : -1;
 }
 
 // Opens the block and checks the field id, the common start of the value
 // functions.
-bool OpenForField(Block& block, FBFR32* fbfr, FLDID32 fieldid) noexcept {
+inline bool OpenForField(Block& block, FBFR32* fbfr, FLDID32 fieldid) noexcept {
   return block.Open(fbfr) && CheckFieldId(fieldid);
 }
 
@@ -59,7 +114,12 @@ int CopyOccurrence(Block& block, FLDID32 id, FLDOCC32 oc, char* out, FLDLEN32* r
       SetError(FNOSPACE);
       return -1;
     }
+    // An embedded buffer is copied out as a buffer: aligned, and as large
+    // as the room offered.
+    const bool embedded = TypeOf(id) == FLD_FML32;
+    if (embedded && !CheckBlockAddress(out, FEINVAL)) return -1;
     std::memcpy(out, block.ValueAt(record), length);
+    if (embedded && AdoptEmbeddedCopy(out, room != nullptr ? *room : length) == -1) return -1;
   }
   if (room != nullptr) *room = length;
   return 1;
@@ -100,6 +160,7 @@ int Finit32(FBFR32* fbfr, FLDLEN32 buflen) {
 }
 
 FBFR32* Falloc32(FLDOCC32 F, FLDLEN32 V) {
+  if (V == 0) return SetError(FEINVAL), nullptr;
   const long size = Fneeded32(F, V);
   if (size < 0) return nullptr;
   void* memory = std::malloc(static_cast<std::size_t>(size));
@@ -122,11 +183,12 @@ int Ffree32(FBFR32* fbfr) {
 FBFR32* Frealloc32(FBFR32* fbfr, FLDOCC32 F, FLDLEN32 V) {
   Block block;
   if (!block.Open(fbfr)) return nullptr;
+  if (V == 0) return SetError(FEINVAL), nullptr;
   const long size = Fneeded32(F, V);
   if (size < 0) return nullptr;
   const auto newSize = static_cast<std::uint32_t>(size);
   if (newSize < block.UsedBytes()) {
-    SetError(FNOSPACE);
+    SetError(FMALLOC);
     return nullptr;
   }
   if (newSize < block.Header().end) block.Compact();
@@ -213,18 +275,18 @@ int Fadd32(FBFR32* fbfr, FLDID32 fieldid, char* value, FLDLEN32 len) {
     SetError(FEINVAL);
     return -1;
   }
-  std::uint32_t length = 0;
-  if (!StoredLength(fieldid, value, len, length)) return -1;
-  return block.Append(fieldid, value, length) ? 1 : -1;
+  CallerValue stored;
+  if (!stored.Prepare(fieldid, value, len)) return -1;
+  return block.Append(fieldid, stored.Bytes(), stored.Length()) ? 1 : -1;
 }
 
 int Fchg32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* value, FLDLEN32 len) {
   Block block;
   if (!OpenForField(block, fbfr, fieldid)) return -1;
   if (value == nullptr) return block.Delete(fieldid, oc) ? 1 : -1;
-  std::uint32_t length = 0;
-  if (!StoredLength(fieldid, value, len, length)) return -1;
-  return block.Change(fieldid, oc, value, length) ? 1 : -1;
+  CallerValue stored;
+  if (!stored.Prepare(fieldid, value, len)) return -1;
+  return block.Change(fieldid, oc, stored.Bytes(), stored.Length()) ? 1 : -1;
 }
 
 int Fget32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* loc, FLDLEN32* maxlen) {

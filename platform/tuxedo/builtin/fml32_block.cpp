@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -13,6 +14,228 @@
 #include <unordered_map>
 
 namespace Tx::Fml32Builtin {
+
+// --- Occurrence lists ---------------------------------------------------------
+
+void OccurrenceList::Reserve(std::size_t more) {
+  if (counts_.empty()) {
+    if (offsets_.capacity() - size_ < more) offsets_.reserve(std::max(size_ + more, 2 * offsets_.capacity()));
+    return;
+  }
+  // Appends fill the last slot, then whole new slots.
+  const std::size_t lastFree = kSlot - counts_.back();
+  if (more <= lastFree) return;
+  const std::size_t newSlots = (more - lastFree + kSlot - 1) / kSlot;
+  const std::size_t slots = counts_.size() + newSlots;
+  if (offsets_.capacity() < slots * kSlot) offsets_.reserve(std::max(slots * kSlot, 2 * offsets_.capacity()));
+  if (counts_.capacity() < slots) counts_.reserve(std::max(slots, 2 * counts_.capacity()));
+  if (tree_.capacity() < slots) tree_.reserve(std::max(slots, 2 * tree_.capacity()));
+}
+
+void OccurrenceList::PushBackSlotted(std::uint32_t offset) noexcept {
+  if (counts_.back() == kSlot) {
+    offsets_.resize(offsets_.size() + kSlot);
+    counts_.push_back(0);
+    AppendSlotToTree(0);
+  }
+  const std::size_t slot = counts_.size() - 1;
+  offsets_[slot * kSlot + counts_[slot]] = offset;
+  ++counts_[slot];
+  AddToTree(slot, 1);
+  ++size_;
+}
+
+void OccurrenceList::Erase(std::size_t oc) noexcept {
+  if (oc + 1 == size_ && counts_.empty()) {
+    offsets_.pop_back();
+    direct_ = --size_;
+    return;
+  }
+  if (counts_.empty()) {
+    if (size_ <= 2 * kSlot || !CanCut()) {
+      // Short lists shift; the cost is bounded like a slot's. (A long list
+      // shifts too when memory for its slots ran out.)
+      offsets_.erase(offsets_.begin() + static_cast<std::ptrdiff_t>(oc));
+      direct_ = --size_;
+      return;
+    }
+    CutIntoSlots();
+  }
+  const std::size_t position = oc < direct_ ? oc : SlottedPosition(oc);
+  const std::size_t slot = position / kSlot;
+  std::uint32_t* first = offsets_.data() + slot * kSlot;
+  const std::size_t inSlot = position - slot * kSlot;
+  std::memmove(first + inSlot, first + inSlot + 1, (counts_[slot] - inSlot - 1) * sizeof(std::uint32_t));
+  --counts_[slot];
+  AddToTree(slot, -1);
+  --size_;
+  direct_ = std::min(direct_, slot * kSlot);
+  if (2 * size_ < offsets_.size()) Pack();
+}
+
+void OccurrenceList::Clear() noexcept {
+  offsets_.clear();
+  counts_.clear();
+  tree_.clear();
+  size_ = 0;
+  direct_ = 0;
+}
+
+std::size_t OccurrenceList::CapacityBytes() const noexcept {
+  return (offsets_.capacity() + counts_.capacity() + tree_.capacity()) * sizeof(std::uint32_t);
+}
+
+std::size_t OccurrenceList::SlottedPosition(std::size_t oc) const noexcept {
+  // Descends the Fenwick tree to the slot holding the oc-th entry.
+  std::size_t slot = 0;
+  std::size_t rest = oc;
+  for (std::size_t step = std::bit_floor(tree_.size()); step != 0; step >>= 1) {
+    const std::size_t next = slot + step;
+    if (next <= tree_.size() && tree_[next - 1] <= rest) {
+      slot = next;
+      rest -= tree_[next - 1];
+    }
+  }
+  return slot * kSlot + rest;
+}
+
+void OccurrenceList::PrepareErase() {
+  if (!counts_.empty() || size_ <= 2 * kSlot) return;
+  const std::size_t slots = (size_ + kSlot - 1) / kSlot;
+  offsets_.reserve(slots * kSlot);
+  counts_.reserve(slots);
+  tree_.reserve(slots);
+}
+
+bool OccurrenceList::CanCut() const noexcept {
+  const std::size_t slots = (size_ + kSlot - 1) / kSlot;
+  return offsets_.capacity() >= slots * kSlot && counts_.capacity() >= slots && tree_.capacity() >= slots;
+}
+
+void OccurrenceList::CutIntoSlots() noexcept {
+  const std::size_t slots = (size_ + kSlot - 1) / kSlot;
+  offsets_.resize(slots * kSlot);
+  counts_.assign(slots, static_cast<std::uint32_t>(kSlot));
+  counts_.back() = static_cast<std::uint32_t>(size_ - (slots - 1) * kSlot);
+  tree_.assign(slots, 0);
+  for (std::size_t i = 0; i < slots; ++i) {
+    tree_[i] += counts_[i];
+    const std::size_t parent = (i + 1) + ((i + 1) & (~(i + 1) + 1));
+    if (parent <= slots) tree_[parent - 1] += tree_[i];
+  }
+  direct_ = size_;
+}
+
+void OccurrenceList::Pack() noexcept {
+  std::size_t write = 0;
+  for (std::size_t slot = 0; slot < counts_.size(); ++slot) {
+    const std::uint32_t* from = offsets_.data() + slot * kSlot;
+    if (write != slot * kSlot) std::memmove(offsets_.data() + write, from, counts_[slot] * sizeof(std::uint32_t));
+    write += counts_[slot];
+  }
+  offsets_.resize(write);
+  counts_.clear();
+  tree_.clear();
+  direct_ = size_ = write;
+}
+
+void OccurrenceList::AddToTree(std::size_t slot, std::int64_t delta) noexcept {
+  for (std::size_t i = slot + 1; i <= tree_.size(); i += i & (~i + 1)) {
+    tree_[i - 1] = static_cast<std::uint32_t>(static_cast<std::int64_t>(tree_[i - 1]) + delta);
+  }
+}
+
+void OccurrenceList::AppendSlotToTree(std::uint32_t count) noexcept {
+  // Node i covers the slots (i - lowbit(i), i]: its own count plus the
+  // nodes of the sub-ranges below it.
+  const std::size_t i = tree_.size() + 1;
+  std::uint32_t sum = count;
+  const std::size_t low = i & (~i + 1);
+  for (std::size_t j = i - 1; j > i - low; j -= j & (~j + 1)) sum += tree_[j - 1];
+  tree_.push_back(sum);
+}
+
+// --- Field maps ---------------------------------------------------------------
+
+Field& FieldMap::Insert(FLDID32 id) {
+  if (Field* found = Find(id)) return *found;
+  if (2 * (fields_.size() + 1) > table_.size()) Rehash(std::max<std::size_t>(16, 2 * table_.size()));
+  order_.reserve(fields_.size() + 1);
+  fields_.emplace_back();
+  Field& field = fields_.back();
+  field.id = id;
+  const std::size_t position = fields_.size() - 1;
+  const std::size_t mask = table_.size() - 1;
+  std::size_t slot = Hash(id);
+  while (table_[slot] != 0) slot = (slot + 1) & mask;
+  table_[slot] = static_cast<std::uint32_t>(position + 1);
+  if (sorted_ && (order_.empty() || fields_[order_.back()].id < id)) {
+    field.rank = static_cast<std::uint32_t>(order_.size());
+  } else {
+    sorted_ = false;
+  }
+  order_.push_back(static_cast<std::uint32_t>(position));
+  last_ = position;
+  return field;
+}
+
+void FieldMap::Rehash(std::size_t tableSize) {
+  std::vector<std::uint32_t> table(tableSize, 0);
+  shift_ = 32 - static_cast<unsigned>(std::countr_zero(tableSize));
+  table_.swap(table);
+  const std::size_t mask = table_.size() - 1;
+  for (std::size_t position = 0; position < fields_.size(); ++position) {
+    std::size_t slot = Hash(fields_[position].id);
+    while (table_[slot] != 0) slot = (slot + 1) & mask;
+    table_[slot] = static_cast<std::uint32_t>(position + 1);
+  }
+}
+
+void FieldMap::SortOrder() noexcept {
+  std::sort(order_.begin(), order_.end(),
+            [this](std::uint32_t a, std::uint32_t b) { return fields_[a].id < fields_[b].id; });
+  for (std::size_t rank = 0; rank < order_.size(); ++rank) fields_[order_[rank]].rank = static_cast<std::uint32_t>(rank);
+  sorted_ = true;
+}
+
+const Field* FieldMap::FirstWithOccurrences(std::size_t rank) const noexcept {
+  for (; rank < order_.size(); ++rank) {
+    const Field& field = fields_[order_[rank]];
+    if (!field.occurrences.Empty()) return &field;
+  }
+  return nullptr;
+}
+
+const Field* FieldMap::NextAfter(const Field& field) noexcept {
+  if (!sorted_) SortOrder();
+  return FirstWithOccurrences(field.rank + std::size_t{1});
+}
+
+const Field* FieldMap::NextAfter(FLDID32 id) noexcept {
+  if (!sorted_) SortOrder();
+  const auto rank = std::upper_bound(order_.begin(), order_.end(), id,
+                                     [this](FLDID32 value, std::uint32_t position) { return value < fields_[position].id; });
+  return FirstWithOccurrences(static_cast<std::size_t>(rank - order_.begin()));
+}
+
+void FieldMap::Reset() noexcept {
+  fields_.clear();
+  std::fill(table_.begin(), table_.end(), 0U);
+  order_.clear();
+  sorted_ = true;
+  last_ = 0;
+}
+
+void FieldMap::Clear() noexcept {
+  for (Field& field : fields_) field.occurrences.Clear();
+}
+
+std::size_t FieldMap::ApproximateBytes() const noexcept {
+  std::size_t bytes = (table_.capacity() + order_.capacity()) * sizeof(std::uint32_t) + fields_.capacity() * sizeof(Field);
+  for (const Field& field : fields_) bytes += field.occurrences.CapacityBytes();
+  return bytes;
+}
+
 namespace {
 
 // The cache keeps the indexes of the blocks a thread used last. Its size is
@@ -24,6 +247,11 @@ constexpr std::size_t kPinnedEntries = 2;
 
 struct IndexCache {
   std::vector<std::unique_ptr<BlockIndex>> entries;  // most recently used first
+  IndexCache() = default;
+  IndexCache(const IndexCache&) = delete;
+  IndexCache& operator=(const IndexCache&) = delete;
+  ~IndexCache() { Detail::lastIndex = nullptr; }
+  void SyncFront() noexcept { Detail::lastIndex = entries.empty() ? nullptr : entries.front().get(); }
 };
 
 IndexCache& ThreadCache() {
@@ -59,40 +287,54 @@ std::atomic<std::uint64_t>& StampCounter() {
   return counter;
 }
 
+constexpr std::uint64_t kStampRange = std::uint64_t{1} << 16;
+
+bool HeaderFieldsSane(const BlockHeader& header) noexcept {
+  return header.size >= kEmptyBlockSize && header.end >= kEmptyBlockSize && header.end <= header.size &&
+         header.end % kBlockAlignment == 0 && header.holeBytes <= header.end - kEmptyBlockSize &&
+         header.reserved == 0;
+}
+
 bool HeaderLooksSane(const unsigned char* base, const BlockHeader& header) noexcept {
-  if (header.size < kEmptyBlockSize || header.end < kEmptyBlockSize || header.end > header.size ||
-      header.end % kBlockAlignment != 0 || header.holeBytes > header.end - kEmptyBlockSize ||
-      header.reserved != 0) {
-    return false;
-  }
+  if (!HeaderFieldsSane(header)) return false;
   const std::size_t capacity = RegisteredCapacity(base);
   return capacity == 0 || header.size <= capacity;
 }
 
-bool Matches(const BlockIndex& index, const unsigned char* base, const BlockHeader& header) noexcept {
-  return index.address == base && index.stamp == header.stamp && index.size == header.size &&
-         index.end == header.end && index.occurrences == header.count;
+BlockHeader LoadHeader(const unsigned char* at) noexcept {
+  BlockHeader header;
+  std::memcpy(&header, at, sizeof header);
+  return header;
 }
 
-BlockIndex* FindCached(const unsigned char* base, const BlockHeader& header) noexcept {
-  auto& entries = ThreadCache().entries;
+// The cached index of the block at `base`, moved to the front. `current`
+// tells whether it still describes the block; a stale one is rebuilt in
+// place, keeping its memory. Null when the block has none.
+BlockIndex* FindCached(const unsigned char* base, const BlockHeader& header, bool& current) noexcept {
+  IndexCache& cache = ThreadCache();
+  auto& entries = cache.entries;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (entries[i]->address != base) continue;
-    if (!Matches(*entries[i], base, header)) {
-      entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
-      return nullptr;
-    }
+    current = std::memcmp(&entries[i]->header, &header, sizeof header) == 0;
     if (i != 0) {
       std::rotate(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(i),
                   entries.begin() + static_cast<std::ptrdiff_t>(i) + 1);
     }
+    cache.SyncFront();
     return entries.front().get();
   }
   return nullptr;
 }
 
+void EraseCached(const void* block) noexcept {
+  IndexCache& cache = ThreadCache();
+  std::erase_if(cache.entries, [block](const std::unique_ptr<BlockIndex>& entry) { return entry->address == block; });
+  cache.SyncFront();
+}
+
 BlockIndex* Remember(std::unique_ptr<BlockIndex> index) {
-  auto& entries = ThreadCache().entries;
+  IndexCache& cache = ThreadCache();
+  auto& entries = cache.entries;
   entries.insert(entries.begin(), std::move(index));
   std::size_t total = 0;
   for (const auto& entry : entries) total += entry->ApproximateBytes();
@@ -100,109 +342,105 @@ BlockIndex* Remember(std::unique_ptr<BlockIndex> index) {
     total -= entries.back()->ApproximateBytes();
     entries.pop_back();
   }
+  cache.SyncFront();
   return entries.front().get();
 }
 
-// A small direct-mapped memo of field id -> offsets vector, so that walking
-// a block with a few interleaved fields does not search the map per record.
-class SlotMemo {
- public:
-  explicit SlotMemo(std::map<FLDID32, std::vector<std::uint32_t>>& fields) : fields_(fields) {}
-  std::vector<std::uint32_t>& operator[](FLDID32 id) {
-    Entry& entry = entries_[(id ^ (id >> 7)) % kEntries];
-    if (entry.offsets == nullptr || entry.id != id) {
-      entry.id = id;
-      entry.offsets = &fields_[id];
-    }
-    return *entry.offsets;
-  }
-
- private:
-  static constexpr std::size_t kEntries = 64;
-  struct Entry {
-    FLDID32 id = 0;
-    std::vector<std::uint32_t>* offsets = nullptr;
-  };
-  std::map<FLDID32, std::vector<std::uint32_t>>& fields_;
-  Entry entries_[kEntries];
-};
-
-// A live record at `at` (below `end`) is well formed for the type of its id.
-bool IsWellFormedRecord(const unsigned char* base, std::uint32_t at, std::uint32_t end) noexcept {
-  const FLDID32 id = Load32(base + at);
-  const std::uint32_t length = Load32(base + at + 4);
-  const int type = TypeOf(id);
-  if (NumberOf(id) == 0 || !IsStorableType(type) || RecordSpan(length) > end - at) return false;
-  const std::uint32_t fixed = FixedLength(type);
-  if (fixed != 0 && length != fixed) return false;
-  return type != FLD_STRING || (length != 0 && base[at + kRecordHeaderSize + length - 1] == '\0');
-}
-
-// Walks every record, checking that it lies inside the block and is well
-// formed for its type, and fills `index`. False for any inconsistency.
-bool BuildIndex(const unsigned char* base, const BlockHeader& header, BlockIndex& index) {
-  index.address = base;
-  index.stamp = header.stamp;
-  index.size = header.size;
-  index.end = header.end;
-  SlotMemo slots(index.fields);
+// Walks the records of the block image at `base` (header already checked
+// for sanity), checking that each lies inside it and is well formed, and
+// that the header's counts agree. Calls visit(id, offset) per live record
+// and queues the offsets of embedded buffers (relative to `top`).
+template <typename Visit>
+bool WalkImage(const unsigned char* top, const unsigned char* base, const BlockHeader& header,
+               std::vector<std::uint32_t>& embedded, Visit&& visit) {
   std::uint64_t holes = 0;
   std::size_t live = 0;
   std::uint32_t at = kEmptyBlockSize;
   while (at < header.end) {
     if (header.end - at < kRecordHeaderSize) return false;
     const FLDID32 id = Load32(base + at);
-    const std::uint32_t length = Load32(base + at + 4);
-    const std::uint64_t span = RecordSpan(length);
+    const std::uint64_t span = RecordSpan(Load32(base + at + 4));
     if (span > header.end - at) return false;
     if (id == BADFLDID) {
       holes += span;
     } else {
       if (!IsWellFormedRecord(base, at, header.end)) return false;
-      slots[id].push_back(at);
+      if (TypeOf(id) == FLD_FML32) {
+        embedded.push_back(static_cast<std::uint32_t>(base - top) + at + kRecordHeaderSize);
+      }
+      visit(id, at);
       ++live;
     }
     at += static_cast<std::uint32_t>(span);
   }
-  if (holes != header.holeBytes || live != header.count) return false;
-  index.occurrences = live;
+  return holes == header.holeBytes && live == header.count;
+}
+
+// Checks every embedded buffer queued in `embedded`, and theirs in turn,
+// without recursion: a crafted image may nest very deep.
+bool CheckEmbedded(const unsigned char* top, std::vector<std::uint32_t>& embedded) {
+  while (!embedded.empty()) {
+    const unsigned char* base = top + embedded.back();
+    embedded.pop_back();
+    const BlockHeader header = LoadHeader(base);
+    if (!HeaderFieldsSane(header)) return false;
+    if (!WalkImage(top, base, header, embedded, [](FLDID32, std::uint32_t) {})) return false;
+  }
   return true;
 }
+
+// Fills `index` from a full walk of the block; false for any inconsistency.
+bool BuildIndex(const unsigned char* base, const BlockHeader& header, BlockIndex& index) {
+  index.address = base;
+  index.header = header;
+  std::vector<std::uint32_t> embedded;
+  FieldMap& fields = index.fields;
+  const bool walked = WalkImage(base, base, header, embedded, [&fields](FLDID32 id, std::uint32_t at) {
+    OccurrenceList& occurrences = fields.Insert(id).occurrences;
+    occurrences.Reserve(1);
+    occurrences.PushBack(at);
+  });
+  return walked && CheckEmbedded(base, embedded);
+}
+
+// A value that lies inside the block itself would move under compaction;
+// such values are copied out first.
+class StableValue {
+ public:
+  StableValue(const unsigned char* base, std::uint32_t size, const void* value, std::uint32_t length) {
+    const auto* bytes = static_cast<const unsigned char*>(value);
+    if (bytes != nullptr && length != 0 && std::less_equal<>()(base, bytes) && std::less<>()(bytes, base + size)) {
+      copy_.assign(bytes, bytes + length);
+      value_ = copy_.data();
+    } else {
+      value_ = value;
+    }
+  }
+  const void* Get() const noexcept { return value_; }
+
+ private:
+  std::vector<unsigned char> copy_;
+  const void* value_;
+};
 
 }  // namespace
 
 // --- Types ----------------------------------------------------------------
 
-bool IsStorableType(int type) noexcept {
-  return (type >= FLD_SHORT && type <= FLD_CARRAY) || type == FLD_MBSTRING;
-}
-
-std::uint32_t FixedLength(int type) noexcept {
+std::uint32_t DefaultLength(int type) noexcept {
   switch (type) {
-    case FLD_SHORT: return sizeof(short);
-    case FLD_LONG: return sizeof(long);
-    case FLD_CHAR: return sizeof(char);
-    case FLD_FLOAT: return sizeof(float);
-    case FLD_DOUBLE: return sizeof(double);
-    default: return 0;
+    case FLD_STRING: return 1;
+    case FLD_FML32: return kEmptyBlockSize;
+    default: return FixedLength(type);
   }
-}
-
-bool CheckFieldId(FLDID32 id) noexcept {
-  if (NumberOf(id) == 0) {
-    SetError(FBADFLD);
-    return false;
-  }
-  if (!IsStorableType(TypeOf(id))) {
-    SetError(FTYPERR);
-    return false;
-  }
-  return true;
 }
 
 // --- Stamps, capacities, cache --------------------------------------------
 
-std::uint64_t NewStamp() noexcept { return StampCounter().fetch_add(1, std::memory_order_relaxed); }
+void Detail::TakeStampRange() noexcept {
+  nextStamp = StampCounter().fetch_add(kStampRange, std::memory_order_relaxed);
+  stampLimit = nextStamp + kStampRange;
+}
 
 std::size_t RegisteredCapacity(const void* block) noexcept {
   CapacityRegistry& registry = Registry();
@@ -223,22 +461,19 @@ void NoteBlockCapacity(const void* block, std::size_t bytes) noexcept {
 }
 
 void DropCachedIndex(const void* block) noexcept {
-  auto& entries = ThreadCache().entries;
-  std::erase_if(entries, [block](const std::unique_ptr<BlockIndex>& entry) { return entry->address == block; });
+  // The entry stays, marked stale: a block rewritten at the same address
+  // (Fcpy32, Finit32) gets its index rebuilt in the same memory.
+  for (const auto& entry : ThreadCache().entries) {
+    if (entry->address == block) entry->header.magic = 0;
+  }
 }
 
 void ForgetBlock(const void* block) noexcept {
   if (block == nullptr) return;
-  DropCachedIndex(block);
+  EraseCached(block);
   CapacityRegistry& registry = Registry();
   std::lock_guard lock(registry.mutex);
   registry.capacities.erase(block);
-}
-
-std::size_t BlockIndex::ApproximateBytes() const noexcept {
-  std::size_t bytes = sizeof(BlockIndex);
-  for (const auto& field : fields) bytes += 64 + field.second.capacity() * sizeof(std::uint32_t);
-  return bytes;
 }
 
 // --- Opening --------------------------------------------------------------
@@ -258,7 +493,7 @@ bool CheckBlockAddress(const void* p, int nullError) noexcept {
 bool CheckHeaderOnly(FBFR32* fbfr) noexcept {
   if (!CheckBlockAddress(fbfr)) return false;
   const auto* base = reinterpret_cast<const unsigned char*>(fbfr);
-  const auto& header = *reinterpret_cast<const BlockHeader*>(base);
+  const BlockHeader header = LoadHeader(base);
   if (header.magic != kMagic || !HeaderLooksSane(base, header)) {
     SetError(FNOTFLD);
     return false;
@@ -266,15 +501,17 @@ bool CheckHeaderOnly(FBFR32* fbfr) noexcept {
   return true;
 }
 
-bool Block::Open(FBFR32* fbfr) noexcept {
+bool Block::OpenSlowly(FBFR32* fbfr) noexcept {
   if (!CheckBlockAddress(fbfr)) return false;
   auto* base = reinterpret_cast<unsigned char*>(fbfr);
-  const auto& header = *reinterpret_cast<const BlockHeader*>(base);
+  const BlockHeader header = LoadHeader(base);
   if (header.magic != kMagic) {
     SetError(FNOTFLD);
     return false;
   }
-  if (BlockIndex* cached = FindCached(base, header)) {
+  bool current = false;
+  BlockIndex* cached = FindCached(base, header, current);
+  if (cached != nullptr && current) {
     base_ = base;
     index_ = cached;
     return true;
@@ -284,13 +521,24 @@ bool Block::Open(FBFR32* fbfr) noexcept {
     return false;
   }
   try {
-    auto index = std::make_unique<BlockIndex>();
-    if (!BuildIndex(base, header, *index)) {
-      SetError(FNOTFLD);
-      return false;
+    if (cached != nullptr) {
+      cached->fields.Reset();
+      if (!BuildIndex(base, header, *cached)) {
+        EraseCached(base);
+        SetError(FNOTFLD);
+        return false;
+      }
+      index_ = cached;
+    } else {
+      auto index = std::make_unique<BlockIndex>();
+      if (!BuildIndex(base, header, *index)) {
+        SetError(FNOTFLD);
+        return false;
+      }
+      index_ = Remember(std::move(index));
     }
-    index_ = Remember(std::move(index));
   } catch (const std::bad_alloc&) {
+    EraseCached(base);
     SetError(FMALLOC);
     return false;
   }
@@ -300,69 +548,32 @@ bool Block::Open(FBFR32* fbfr) noexcept {
 
 // --- Reading --------------------------------------------------------------
 
-FLDOCC32 Block::Occurrences(FLDID32 id) const noexcept {
-  const auto found = index_->fields.find(id);
-  return found == index_->fields.end() ? 0 : static_cast<FLDOCC32>(found->second.size());
-}
-
-bool Block::IsSound(std::uint32_t record, FLDID32 id) const noexcept {
-  const std::uint32_t end = Header().end;
-  return record >= kEmptyBlockSize && record % kBlockAlignment == 0 && record < end &&
-         end - record >= kRecordHeaderSize && Load32(base_ + record) == id &&
-         IsWellFormedRecord(base_, record, end);
-}
-
 void Block::Distrust() const noexcept {
   damaged_ = true;
-  index_->stamp = ~Header().stamp;
+  index_->header.stamp = ~Header().stamp;
 }
-
-std::uint32_t Block::Find(FLDID32 id, FLDOCC32 oc) const noexcept {
-  const auto found = index_->fields.find(id);
-  if (found == index_->fields.end() || oc < 0 || static_cast<std::size_t>(oc) >= found->second.size()) return 0;
-  const std::uint32_t record = found->second[static_cast<std::size_t>(oc)];
-  // The stamp matched, yet the bytes may have been replaced by an edited
-  // image of this very state; a record that does not fit is not used.
-  if (!IsSound(record, id)) {
-    Distrust();
-    return 0;
-  }
-  return record;
-}
-
-void Block::SetMissingError() const noexcept { SetError(damaged_ ? FNOTFLD : FNOTPRES); }
-
-std::uint32_t Block::UsedBytes() const noexcept { return Header().end - Header().holeBytes; }
 
 bool Block::Next(FLDID32& id, FLDOCC32& oc) const noexcept {
-  const auto& fields = index_->fields;
-  auto field = fields.find(id);
-  if (field != fields.end()) {
-    const std::size_t next = oc < 0 ? 0 : static_cast<std::size_t>(oc) + 1;
-    if (next < field->second.size()) {
-      oc = static_cast<FLDOCC32>(next);
+  FieldMap& fields = index_->fields;
+  const Field* field = fields.Find(id);
+  const Field* next = nullptr;
+  if (field != nullptr) {
+    const std::size_t following = oc < 0 ? 0 : static_cast<std::size_t>(oc) + 1;
+    if (following < field->occurrences.Size()) {
+      oc = static_cast<FLDOCC32>(following);
       return true;
     }
-    ++field;
+    next = fields.NextAfter(*field);
   } else {
-    field = fields.upper_bound(id);
+    next = fields.NextAfter(id);
   }
-  if (field == fields.end()) return false;
-  id = field->first;
+  if (next == nullptr) return false;
+  id = next->id;
   oc = 0;
   return true;
 }
 
 // --- Writing --------------------------------------------------------------
-
-void Block::Touch() noexcept {
-  BlockHeader& header = Header();
-  header.stamp = NewStamp();
-  index_->stamp = header.stamp;
-  index_->size = header.size;
-  index_->end = header.end;
-  index_->occurrences = header.count;
-}
 
 void Block::WriteRecord(std::uint32_t at, FLDID32 id, const void* value, std::uint32_t length) noexcept {
   unsigned char* record = base_ + at;
@@ -377,6 +588,16 @@ void Block::WriteRecord(std::uint32_t at, FLDID32 id, const void* value, std::ui
   }
   const std::uint64_t padding = PaddedLength(length) - length;
   std::memset(record + kRecordHeaderSize + length, 0, static_cast<std::size_t>(padding));
+  if (TypeOf(id) == FLD_FML32) {
+    // The default of an embedded buffer is an empty one.
+    if (value == nullptr) {
+      BlockHeader empty{};
+      empty.magic = kMagic;
+      empty.end = kEmptyBlockSize;
+      std::memcpy(record + kRecordHeaderSize, &empty, sizeof empty);
+    }
+    SealEmbedded(record + kRecordHeaderSize, length);
+  }
 }
 
 void Block::WriteHole(std::uint32_t at, std::uint64_t span) noexcept {
@@ -414,14 +635,12 @@ void Block::Compact() noexcept {
   header.end = write;
   header.holeBytes = 0;
   // Physical order within a field is occurrence order, so refilling the
-  // vectors in one walk restores them; their capacity suffices, nothing
+  // lists in one walk restores them; their memory suffices, nothing
   // allocates.
-  for (auto& field : index_->fields) field.second.clear();
+  FieldMap& fields = index_->fields;
+  fields.Clear();
   for (std::uint32_t at = kEmptyBlockSize; at < write;) {
-    const auto found = index_->fields.find(Load32(base_ + at));
-    if (found != index_->fields.end() && found->second.size() < found->second.capacity()) {
-      found->second.push_back(at);
-    }
+    if (Field* field = fields.Find(Load32(base_ + at))) field->occurrences.PushBack(at);
     at += static_cast<std::uint32_t>(RecordSpan(LengthAt(at)));
   }
   Touch();
@@ -439,73 +658,42 @@ bool Block::MakeRoom(std::uint64_t bytes) noexcept {
   return false;
 }
 
-namespace {
-
-// A value that lies inside the block itself would move under compaction;
-// such values are copied out first.
-class StableValue {
- public:
-  StableValue(const unsigned char* base, std::uint32_t size, const void* value, std::uint32_t length) {
-    const auto* bytes = static_cast<const unsigned char*>(value);
-    if (bytes != nullptr && length != 0 && std::less_equal<>()(base, bytes) && std::less<>()(bytes, base + size)) {
-      copy_.assign(bytes, bytes + length);
-      value_ = copy_.data();
-    } else {
-      value_ = value;
-    }
-  }
-  const void* Get() const noexcept { return value_; }
-
- private:
-  std::vector<unsigned char> copy_;
-  const void* value_;
-};
-
-}  // namespace
-
-bool Block::Append(FLDID32 id, const void* value, std::uint32_t length) noexcept {
-  return AppendWithDefaults(id, 0, value, length);
-}
-
 bool Block::AppendWithDefaults(FLDID32 id, std::uint64_t defaults, const void* value,
                                std::uint32_t length) noexcept {
-  const int type = TypeOf(id);
-  const std::uint32_t defaultLength = type == FLD_STRING ? 1 : FixedLength(type);
+  const std::uint32_t defaultLength = DefaultLength(TypeOf(id));
   const std::uint64_t total = defaults * RecordSpan(defaultLength) + RecordSpan(length);
-  if (defaults > Header().size || total > Header().size) {
+  if (defaults > Header().size || total > std::uint64_t{Header().size} - UsedBytes()) {
     SetError(FNOSPACE);
     return false;
   }
   try {
     const StableValue stable(base_, Header().size, value, length);
+    // Memory first: once the block changes, nothing may fail.
+    OccurrenceList& occurrences = index_->fields.Insert(id).occurrences;
+    occurrences.Reserve(static_cast<std::size_t>(defaults) + 1);
     if (!MakeRoom(total)) return false;
-    std::vector<std::uint32_t>& offsets = index_->fields[id];
-    const std::size_t needed = offsets.size() + static_cast<std::size_t>(defaults) + 1;
-    if (offsets.capacity() < needed) offsets.reserve(std::max(needed, 2 * offsets.capacity()));
     BlockHeader& header = Header();
     for (std::uint64_t i = 0; i <= defaults; ++i) {
       const bool last = i == defaults;
       const std::uint32_t valueLength = last ? length : defaultLength;
       WriteRecord(header.end, id, last ? stable.Get() : nullptr, valueLength);
-      offsets.push_back(header.end);
+      occurrences.PushBack(header.end);
       header.end += static_cast<std::uint32_t>(RecordSpan(valueLength));
       ++header.count;
     }
     Touch();
     return true;
   } catch (const std::bad_alloc&) {
-    // The block is untouched (or only compacted); the index may not be.
-    DropCachedIndex(base_);
     SetError(FMALLOC);
     return false;
   }
 }
 
 bool Block::Replace(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t length) noexcept {
-  std::vector<std::uint32_t>& offsets = index_->fields.find(id)->second;
+  OccurrenceList& occurrences = index_->fields.Find(id)->occurrences;
   const auto slot = static_cast<std::size_t>(oc);
   BlockHeader& header = Header();
-  std::uint32_t record = offsets[slot];
+  std::uint32_t record = occurrences.At(slot);
   const std::uint64_t oldSpan = RecordSpan(LengthAt(record));
   const std::uint64_t newSpan = RecordSpan(length);
 
@@ -549,30 +737,30 @@ bool Block::Replace(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t le
         }
       }
       // The last occurrence of its field may move to the end of the block.
-      if (slot + 1 == offsets.size() && header.size - header.end >= newSpan) {
+      if (slot + 1 == occurrences.Size() && header.size - header.end >= newSpan) {
         const std::uint32_t at = header.end;
         WriteRecord(at, id, value, length);
         header.end += static_cast<std::uint32_t>(newSpan);
         WriteHole(record, oldSpan);
         header.holeBytes += static_cast<std::uint32_t>(oldSpan);
-        offsets[slot] = at;
+        occurrences.Set(slot, at);
         Touch();
         return true;
       }
     }
     if (std::uint64_t{header.size} - header.end < growth) {
       Compact();
-      record = offsets[slot];
+      record = occurrences.At(slot);
     }
     if (record + oldSpan != header.end) {
       // Move everything behind the record up; every later offset follows.
       const std::uint32_t from = record + static_cast<std::uint32_t>(oldSpan);
       std::memmove(base_ + from + growth, base_ + from, header.end - from);
-      for (auto& field : index_->fields) {
-        for (std::uint32_t& at : field.second) {
+      index_->fields.ForEach([record, growth](Field& field) {
+        field.occurrences.ForEach([record, growth](std::uint32_t& at) {
           if (at > record) at += static_cast<std::uint32_t>(growth);
-        }
-      }
+        });
+      });
     }
     header.end += static_cast<std::uint32_t>(growth);
     WriteRecord(record, id, value, length);
@@ -606,16 +794,19 @@ bool Block::Delete(FLDID32 id, FLDOCC32 oc) noexcept {
     SetMissingError();
     return false;
   }
+  try {
+    index_->fields.Find(id)->occurrences.PrepareErase();
+  } catch (const std::bad_alloc&) {
+    // The delete still works, by shifting the whole list.
+  }
   Remove(id, oc);
   return true;
 }
 
 void Block::Remove(FLDID32 id, FLDOCC32 oc) noexcept {
-  const auto field = index_->fields.find(id);
-  std::vector<std::uint32_t>& offsets = field->second;
-  RemoveRecordAt(offsets[static_cast<std::size_t>(oc)]);
-  offsets.erase(offsets.begin() + oc);
-  if (offsets.empty()) index_->fields.erase(field);
+  OccurrenceList& occurrences = index_->fields.Find(id)->occurrences;
+  RemoveRecordAt(occurrences.At(static_cast<std::size_t>(oc)));
+  occurrences.Erase(static_cast<std::size_t>(oc));
   BlockHeader& header = Header();
   --header.count;
   if (header.count == 0) {
@@ -626,23 +817,24 @@ void Block::Remove(FLDID32 id, FLDOCC32 oc) noexcept {
 }
 
 bool Block::RemoveAll(FLDID32 id) noexcept {
-  const auto field = index_->fields.find(id);
-  if (field == index_->fields.end()) {
+  Field* field = index_->fields.Find(id);
+  if (field == nullptr || field->occurrences.Empty()) {
     SetError(FNOTPRES);
     return false;
   }
-  const std::vector<std::uint32_t>& offsets = field->second;
-  for (const std::uint32_t at : offsets) {
-    if (!IsSound(at, id)) {
-      Distrust();
-      SetMissingError();
-      return false;
-    }
+  OccurrenceList& occurrences = field->occurrences;
+  bool sound = true;
+  occurrences.ForEach([&](std::uint32_t& at) { sound = sound && IsSound(at, id); });
+  if (!sound) {
+    Distrust();
+    SetMissingError();
+    return false;
   }
+  // Last first, so that records at the end shorten the block.
   BlockHeader& header = Header();
-  for (auto at = offsets.rbegin(); at != offsets.rend(); ++at) RemoveRecordAt(*at);
-  header.count -= static_cast<std::uint32_t>(offsets.size());
-  index_->fields.erase(field);
+  for (std::size_t oc = occurrences.Size(); oc-- > 0;) RemoveRecordAt(occurrences.At(oc));
+  header.count -= static_cast<std::uint32_t>(occurrences.Size());
+  occurrences = OccurrenceList{};
   if (header.count == 0) {
     header.end = kEmptyBlockSize;
     header.holeBytes = 0;
@@ -661,6 +853,26 @@ void InitBlock(unsigned char* memory, std::uint32_t size) noexcept {
   header.end = kEmptyBlockSize;
   header.stamp = NewStamp();
   std::memcpy(memory, &header, sizeof header);
+}
+
+bool EmbeddedRecords(const unsigned char* image, std::uint32_t length, std::vector<std::uint32_t>& records) {
+  records.clear();
+  const BlockHeader header = LoadHeader(image);
+  if (header.magic != kMagic || header.size != length || !HeaderFieldsSane(header)) return false;
+  std::vector<std::uint32_t> embedded;
+  if (!WalkImage(image, image, header, embedded, [&records](FLDID32, std::uint32_t at) { records.push_back(at); })) {
+    return false;
+  }
+  std::stable_sort(records.begin(), records.end(),
+                   [image](std::uint32_t a, std::uint32_t b) { return Load32(image + a) < Load32(image + b); });
+  return true;
+}
+
+void SealEmbedded(unsigned char* image, std::uint32_t length) noexcept {
+  BlockHeader header = LoadHeader(image);
+  header.size = length;
+  header.stamp = NewStamp();
+  std::memcpy(image, &header, sizeof header);
 }
 
 void CopyCompacted(const Block& source, unsigned char* target, std::uint32_t targetSize) noexcept {

@@ -9,6 +9,12 @@
 // is written as a backslash and two hex digits, and the backslash itself is
 // doubled, so that any bytes survive the round trip.
 //
+// A ptr field's value is written as its pointer value in hexadecimal
+// ("0x..."); reading ignores ptr fields. An fml32 field is written as its
+// name and a tab alone on the line, then the embedded buffer's lines, each
+// indented by one more tab, then a line of just the indentation: the
+// embedded buffer's own "blank line". Nesting deepens the indentation.
+//
 // Fextread32 reads lines "[flag]name<tab>value" (LF or CR LF ended) up to a
 // blank line or the end of the stream. Without a flag the value is added as a new occurrence;
 // '+' changes occurrence 0 to it; '-' deletes occurrence 0 (the value is
@@ -26,6 +32,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "fml32_block.h"
@@ -38,6 +45,7 @@ namespace {
 constexpr std::string_view kIdPrefix = "((FLDID32)";
 constexpr std::string_view kIdSuffix = ")";
 constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr std::size_t kPrintChunk = 1 << 16;  // bytes of text written at a time
 
 // --- Writing -------------------------------------------------------------------
 
@@ -65,8 +73,18 @@ void AppendNumber(std::string& out, const unsigned char* value) {
   out.append(digits, result.ptr);
 }
 
+void AppendPointer(std::string& out, const unsigned char* value) {
+  std::uintptr_t pointer;
+  std::memcpy(&pointer, value, sizeof pointer);
+  char digits[2 * sizeof pointer + 1];
+  const auto result = std::to_chars(digits, digits + sizeof digits, pointer, 16);
+  out += "0x";
+  out.append(digits, result.ptr);
+}
+
 void AppendValue(std::string& out, int type, const unsigned char* value, std::uint32_t length) {
   switch (type) {
+    case FLD_PTR: AppendPointer(out, value); break;
     case FLD_SHORT: AppendNumber<short>(out, value); break;
     case FLD_LONG: AppendNumber<long>(out, value); break;
     case FLD_FLOAT: AppendNumber<float>(out, value); break;
@@ -95,6 +113,49 @@ bool Flush(std::string& out, std::FILE* iop) {
   return written;
 }
 
+// Writes the embedded buffer at `image` (the value of an fml32 field at
+// depth - 1) with `depth` tabs before each line, and the buffers embedded
+// in it deeper still. Iterative: a crafted image may nest very deep.
+// Returns 0, or an error number (FNOTFLD for a damaged image, FEUNIX).
+int AppendEmbedded(std::string& out, const FieldTable* names, const unsigned char* image, std::uint32_t length,
+                   std::size_t depth, std::FILE* iop) {
+  struct Level {
+    const unsigned char* image;
+    std::vector<std::uint32_t> records;
+    std::size_t next = 0;
+  };
+  std::vector<Level> levels;
+  levels.push_back(Level{image, {}});
+  if (!EmbeddedRecords(image, length, levels.back().records)) return FNOTFLD;
+  while (!levels.empty()) {
+    const std::size_t indent = depth + levels.size() - 1;
+    Level& level = levels.back();
+    if (level.next == level.records.size()) {
+      out.append(indent, '\t');
+      out += '\n';
+      levels.pop_back();
+      continue;
+    }
+    const unsigned char* record = level.image + level.records[level.next++];
+    const FLDID32 id = Load32(record);
+    const std::uint32_t valueLength = Load32(record + 4);
+    const unsigned char* value = record + kRecordHeaderSize;
+    out.append(indent, '\t');
+    AppendName(out, names, id);
+    out += '\t';
+    if (TypeOf(id) == FLD_FML32) {
+      out += '\n';
+      levels.push_back(Level{value, {}});
+      if (!EmbeddedRecords(value, valueLength, levels.back().records)) return FNOTFLD;
+      continue;
+    }
+    AppendValue(out, TypeOf(id), value, valueLength);
+    out += '\n';
+    if (out.size() >= kPrintChunk && !Flush(out, iop)) return FEUNIX;
+  }
+  return 0;
+}
+
 int Print(FBFR32* fbfr, std::FILE* iop) noexcept {
   Block block;
   if (!block.Open(fbfr)) return -1;
@@ -104,9 +165,8 @@ int Print(FBFR32* fbfr, std::FILE* iop) noexcept {
   }
   try {
     const std::shared_ptr<const FieldTable> names = NameTableForPrinting();
-    constexpr std::size_t kChunk = 1 << 16;
     std::string out;
-    out.reserve(kChunk + 256);
+    out.reserve(kPrintChunk + 256);
     FLDID32 id = FIRSTFLDID;
     FLDOCC32 oc = 0;
     while (block.Next(id, oc)) {
@@ -117,9 +177,17 @@ int Print(FBFR32* fbfr, std::FILE* iop) noexcept {
       }
       AppendName(out, names.get(), id);
       out += '\t';
+      if (TypeOf(id) == FLD_FML32) {
+        out += '\n';
+        if (const int error = AppendEmbedded(out, names.get(), block.ValueAt(record), block.LengthAt(record), 1, iop)) {
+          SetError(error);
+          return -1;
+        }
+        continue;
+      }
       AppendValue(out, TypeOf(id), block.ValueAt(record), block.LengthAt(record));
       out += '\n';
-      if (out.size() >= kChunk && !Flush(out, iop)) {
+      if (out.size() >= kPrintChunk && !Flush(out, iop)) {
         SetError(FEUNIX);
         return -1;
       }
@@ -279,25 +347,36 @@ FLDID32 ResolveField(std::string_view name) {
   return NumberOf(id) != 0 && IsStorableType(TypeOf(id)) ? id : BADFLDID;
 }
 
-// Applies one non-blank, non-comment line to `fbfr`. Returns 0 or an error number.
-int ApplyLine(FBFR32* fbfr, std::string_view line, std::string& stored) {
+// One line of the text, split: flag, field, value text.
+struct Line {
   char flag = '\0';
+  FLDID32 id = BADFLDID;
+  std::string_view text;
+};
+
+// Splits a non-blank, non-comment line. Returns 0 or an error number.
+int ParseLine(std::string_view line, Line& parsed) {
+  parsed.flag = '\0';
   if (line.front() == '+' || line.front() == '-' || line.front() == '=') {
-    flag = line.front();
+    parsed.flag = line.front();
     line.remove_prefix(1);
   }
   const std::size_t tab = line.find('\t');
   if (tab == std::string_view::npos) return FSYNTAX;
-  const FLDID32 id = ResolveField(TrimSpaces(line.substr(0, tab)));
-  if (id == BADFLDID) return FBADNAME;
-  const std::string_view text = line.substr(tab + 1);
-  const int type = TypeOf(id);
+  parsed.id = ResolveField(TrimSpaces(line.substr(0, tab)));
+  if (parsed.id == BADFLDID) return FBADNAME;
+  parsed.text = line.substr(tab + 1);
+  return 0;
+}
 
-  switch (flag) {
+// Applies one parsed line to `fbfr`. Returns 0 or an error number.
+int ApplyLine(FBFR32* fbfr, const Line& line, std::string& stored) {
+  const FLDID32 id = line.id;
+  switch (line.flag) {
     case '-':
       return Fdel32(fbfr, id, 0) == 1 ? 0 : Ferror32;
     case '=': {
-      const FLDID32 source = ResolveField(TrimSpaces(text));
+      const FLDID32 source = ResolveField(TrimSpaces(line.text));
       if (source == BADFLDID) return FBADNAME;
       FLDLEN32 length = 0;
       const char* value = Ffind32(fbfr, source, 0, &length);
@@ -306,15 +385,117 @@ int ApplyLine(FBFR32* fbfr, std::string_view line, std::string& stored) {
       return CFchg32(fbfr, id, 0, stored.data(), length, TypeOf(source)) == 1 ? 0 : Ferror32;
     }
     default:
-      if (!ParseValue(type, text, stored)) return FSYNTAX;
+      if (!ParseValue(TypeOf(id), line.text, stored)) return FSYNTAX;
       if (stored.size() > std::numeric_limits<FLDLEN32>::max()) return FNOSPACE;
       {
         const auto length = static_cast<FLDLEN32>(stored.size());
-        const int result = flag == '+' ? Fchg32(fbfr, id, 0, stored.data(), length)
-                                       : Fadd32(fbfr, id, stored.data(), length);
+        const int result = line.flag == '+' ? Fchg32(fbfr, id, 0, stored.data(), length)
+                                            : Fadd32(fbfr, id, stored.data(), length);
         return result == 1 ? 0 : Ferror32;
       }
   }
+}
+
+// An embedded buffer being read: its lines go into a buffer of its own that
+// grows as they need, added to the enclosing buffer when it ends.
+class NestedLevel {
+ public:
+  NestedLevel(FLDID32 field, char flag) : field_(field), flag_(flag), fbfr_(Falloc32(4, 256)) {
+    if (fbfr_ == nullptr) throw std::bad_alloc();
+  }
+  NestedLevel(NestedLevel&& other) noexcept
+      : field_(other.field_), flag_(other.flag_), fbfr_(std::exchange(other.fbfr_, nullptr)) {}
+  NestedLevel(const NestedLevel&) = delete;
+  NestedLevel& operator=(const NestedLevel&) = delete;
+  NestedLevel& operator=(NestedLevel&&) = delete;
+  ~NestedLevel() {
+    if (fbfr_ != nullptr) Ffree32(fbfr_);
+  }
+
+  FLDID32 Field() const noexcept { return field_; }
+  char Flag() const noexcept { return flag_; }
+  FBFR32* Get() const noexcept { return fbfr_; }
+
+  // Runs `change` on the buffer, doubling it while that fails for room (a
+  // failed change leaves the buffer as it was). Returns 0 or an error number.
+  template <typename Change>
+  int Grow(Change&& change) {
+    for (;;) {
+      const int error = change(fbfr_);
+      if (error != FNOSPACE) return error;
+      const long size = Fsizeof32(fbfr_);
+      if (size < 0 || size > std::numeric_limits<FLDLEN32>::max() / 2) return FNOSPACE;
+      FBFR32* bigger = Frealloc32(fbfr_, 0, static_cast<FLDLEN32>(2 * size));
+      if (bigger == nullptr) return Ferror32;
+      fbfr_ = bigger;
+    }
+  }
+
+ private:
+  FLDID32 field_;
+  char flag_;
+  FBFR32* fbfr_;
+};
+
+// Adds (or with '+' sets occurrence 0 of) `field` to `target` as the
+// embedded buffer `value`. Returns 0 or an error number.
+int AddEmbedded(FBFR32* target, FLDID32 field, char flag, FBFR32* value) {
+  auto* bytes = reinterpret_cast<char*>(value);
+  const int result = flag == '+' ? Fchg32(target, field, 0, bytes, 0) : Fadd32(target, field, bytes, 0);
+  return result == 1 ? 0 : Ferror32;
+}
+
+// The buffers a read is filling: the top one (fixed size) and the embedded
+// buffers open at the current line, innermost last.
+class ReadLevels {
+ public:
+  explicit ReadLevels(FBFR32* top) : top_(top) {}
+  std::size_t Depth() const noexcept { return nested_.size(); }
+
+  // Runs `change` on the innermost buffer. Returns 0 or an error number.
+  template <typename Change>
+  int Apply(Change&& change) {
+    return nested_.empty() ? change(top_) : nested_.back().Grow(change);
+  }
+  void Open(FLDID32 field, char flag) { nested_.emplace_back(field, flag); }
+  // Ends the innermost embedded buffer, adding it to the one around it.
+  int Close() {
+    NestedLevel level = std::move(nested_.back());
+    nested_.pop_back();
+    return Apply([&level](FBFR32* target) { return AddEmbedded(target, level.Field(), level.Flag(), level.Get()); });
+  }
+  int CloseTo(std::size_t depth) {
+    while (nested_.size() > depth) {
+      if (const int error = Close()) return error;
+    }
+    return 0;
+  }
+
+ private:
+  FBFR32* top_;
+  std::vector<NestedLevel> nested_;
+};
+
+// Applies one non-blank line at its indentation. Returns 0 or an error
+// number.
+int ApplyIndentedLine(ReadLevels& levels, std::string_view line, std::string& stored) {
+  std::size_t tabs = 0;
+  while (tabs < line.size() && line[tabs] == '\t') ++tabs;
+  line.remove_prefix(tabs);
+  if (line.empty()) return levels.CloseTo(tabs - 1);  // an embedded buffer's blank line
+  if (line.front() == '#') return 0;
+  if (tabs > levels.Depth()) return FSYNTAX;
+  if (const int error = levels.CloseTo(tabs)) return error;
+  Line parsed;
+  if (const int error = ParseLine(line, parsed)) return error;
+  const int type = TypeOf(parsed.id);
+  if (type == FLD_PTR) return 0;  // a pointer means nothing in another process
+  if (type == FLD_FML32 && parsed.flag != '-' && parsed.flag != '=') {
+    if (!parsed.text.empty()) return FSYNTAX;
+    levels.Open(parsed.id, parsed.flag);
+    return 0;
+  }
+  return levels.Apply([&](FBFR32* fbfr) { return ApplyLine(fbfr, parsed, stored); });
 }
 
 // A private copy of a block, so that a failing read leaves the caller's
@@ -358,16 +539,21 @@ int ExtRead(FBFR32* fbfr, std::FILE* iop) noexcept {
     LineReader reader(iop);
     std::string stored;
     std::string_view line;
+    ReadLevels levels(scratch.Get());
     while (reader.Next(line)) {
       if (line.empty()) break;
       if (line.front() == '#') continue;
-      if (const int error = ApplyLine(scratch.Get(), line, stored)) {
+      if (const int error = ApplyIndentedLine(levels, line, stored)) {
         SetError(error);
         return -1;
       }
     }
     if (reader.Failed()) {
       SetError(FEUNIX);
+      return -1;
+    }
+    if (const int error = levels.CloseTo(0)) {
+      SetError(error);
       return -1;
     }
     scratch.CopyTo(target.Base());

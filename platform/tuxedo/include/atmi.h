@@ -266,6 +266,24 @@ extern char *tpstrerror(int err);
 extern int tperrordetail(long flags);
 extern char *tpstrerrordetail(int err, long flags);
 
+/* Exported buffers: a typed buffer as bytes that outlive the process and
+ * travel anywhere (machine-independent; "FML32", "STRING", "CARRAY" and
+ * "X_OCTET" buffers). tpexport writes the form of ibuf (ilen bytes count
+ * only for CARRAY and X_OCTET) to ostr, whose room *olen gives; *olen
+ * receives the length written. With TPEX_STRING the form is base-64 text
+ * ended by a NUL (counted in *olen), otherwise binary. Returns 0, or -1
+ * with TPEINVAL (bad arguments or flags, a buffer of another type) or
+ * TPELIMIT (ostr too small: *olen then receives the length needed).
+ * tpimport reads such a form (ilen bytes; text up to its NUL when
+ * TPEX_STRING is set or ilen is 0) into *obuf, a typed buffer that it
+ * replaces by a new one (tpfree'ing the old) when the type differs or the
+ * contents do not fit; *olen (when not NULL) receives the data's length.
+ * Returns 0, or -1 with TPEINVAL (bad arguments) or TPEPROTO (the input is
+ * no exported buffer); *obuf is then unchanged. */
+#define TPEX_STRING 0x00000001
+extern int tpexport(char *ibuf, long ilen, char *ostr, long *olen, long flags);
+extern int tpimport(char *istr, long ilen, char **obuf, long *olen, long flags);
+
 #ifdef __cplusplus
 }
 #endif

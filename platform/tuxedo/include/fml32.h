@@ -70,7 +70,11 @@ typedef struct Fbfr32 FBFR32;   /* a fielded buffer; opaque, one contiguous bloc
 #define FBADACM    18
 #define FNOCNAME   19
 #define FEBADOP    20
-#define FMAXVAL    21
+#define FNOTRECORD 21
+#define FRFSYNTAX  22
+#define FRFOPEN    23
+#define FBADRECORD 24
+#define FMAXVAL    25
 
 /* Per-thread error number of the last failed FML32 call. */
 extern int *Ferror32_location(void);
@@ -87,7 +91,8 @@ extern int *Ferror32_location(void);
  * added or changed). -1 with FEINVAL for F < 0 or a size beyond 4 GB. */
 extern long Fneeded32(FLDOCC32 F, FLDLEN32 V);
 /* Allocates (malloc) and initialises a buffer of Fneeded32(F, V) bytes; the
- * caller frees it with Ffree32. NULL with FEINVAL or FMALLOC. */
+ * caller frees it with Ffree32. NULL with FEINVAL (F < 0, V == 0, a size
+ * beyond 4 GB) or FMALLOC. */
 extern FBFR32 *Falloc32(FLDOCC32 F, FLDLEN32 V);
 /* Makes the caller's block of buflen bytes an empty buffer. 1, or -1 with
  * FNOSPACE when buflen is less than Fneeded32(0, 0). */
@@ -95,8 +100,9 @@ extern int Finit32(FBFR32 *fbfr, FLDLEN32 buflen);
 /* Frees a buffer from Falloc32/Frealloc32. 1 or -1. */
 extern int Ffree32(FBFR32 *fbfr);
 /* Resizes a buffer from Falloc32 to Fneeded32(F, V) bytes, keeping its
- * contents; returns the (possibly moved) buffer, or NULL with FNOSPACE when
- * the contents would not fit (the buffer is then unchanged) or FMALLOC. */
+ * contents; returns the (possibly moved) buffer, or NULL with FEINVAL
+ * (F < 0, V == 0) or FMALLOC (the contents would not fit, or no memory);
+ * the buffer is then unchanged. */
 extern FBFR32 *Frealloc32(FBFR32 *fbfr, FLDOCC32 F, FLDLEN32 V);
 /* 1 when fbfr is a valid buffer, 0 otherwise; Ferror32 is left alone. */
 extern int Fielded32(FBFR32 *fbfr);
@@ -119,9 +125,13 @@ extern FLDOCC32 Fnum32(FBFR32 *fbfr);
  * len matters only for carray and mbstring. Occurrences count from 0.
  * Pointers returned into the buffer (Ffind32, Ffindlast32, Fvals32) stay
  * valid until the buffer next changes; they are aligned for the value's
- * type. Field types ptr, fml32, view32, int, dec_t and fml cannot be stored
- * (FTYPERR). Failures: FNOTPRES for an absent occurrence, FBADFLD for field
- * number 0, FNOSPACE when the buffer is full (nothing is changed). */
+ * type. An fml32 field's value is an FBFR32 * (the buffer is stored as a
+ * compacted copy; Ffind32 gives a read-only buffer, Fget32 and Fnext32 copy
+ * it into aligned memory as a buffer of *maxlen bytes); a ptr field's value
+ * is a pointer to the pointer to store. Field types view32, int, dec_t and
+ * fml cannot be stored (FTYPERR). Failures: FNOTPRES for an absent
+ * occurrence, FBADFLD for field number 0, FNOSPACE when the buffer is full
+ * (nothing is changed). */
 
 /* Adds an occurrence after the last one. 1 or -1. */
 extern int Fadd32(FBFR32 *fbfr, FLDID32 fieldid, char *value, FLDLEN32 len);
@@ -197,21 +207,129 @@ extern void Fidnm_unload32(void);
 
 /* Errors and text. */
 
-/* A short English text for any error number (never NULL). */
+/* A short English text for an error number FMINVAL .. FMAXVAL - 1; NULL for
+ * any other number (Ferror32 is left alone). */
 extern char *Fstrerror32(int err);
 /* Write the buffer as text to stdout or iop: per occurrence, in Fnext32
  * order, the field name (or "((FLDID32)<id>)" when unnamed), a tab, the
- * value and a newline; then a blank line. Bytes outside ' '..'~' in char,
+ * value and a newline; then a blank line. An embedded fml32 buffer follows
+ * its name's line, each of its lines indented by one more tab, ended by a
+ * line of the indentation alone; a ptr value is written in hexadecimal. Bytes outside ' '..'~' in char,
  * string and carray values are written as a backslash and two hex digits, a
  * backslash as two backslashes. 1, or -1 (FEUNIX when writing fails). */
 extern int Fprint32(FBFR32 *fbfr);
 extern int Ffprint32(FBFR32 *fbfr, FILE *iop);
-/* Reads that text up to a blank line or the end of iop: without a flag a
- * line adds an occurrence; "+name" changes occurrence 0; "-name" deletes
+/* Reads that text up to a blank line or the end of iop (ptr fields are
+ * skipped): without a flag a line adds an occurrence; "+name" changes occurrence 0; "-name" deletes
  * occurrence 0; "=name<tab>other" copies occurrence 0 of other; "#" lines
  * are comments. -1 with FSYNTAX, FBADNAME, FNOSPACE, ... leaves the buffer
  * unchanged. */
 extern int Fextread32(FBFR32 *fbfr, FILE *iop);
+
+/* More of the documented interface: searching, string forms, whole-buffer
+ * operations, indexes and binary input and output. Every function here is
+ * written on the calls above, so it treats every storable field type alike.
+ * Whole-buffer operations that fail (FNOSPACE above all) leave the
+ * destination exactly as it was; after enlarging it the call may simply be
+ * repeated. */
+
+/* The first occurrence of the field whose value equals *value (len counts
+ * only for carray and mbstring). For a string field and len != 0, value is
+ * a regular expression (extended syntax, "A|B" alternation) that must match
+ * the whole value. The occurrence, or -1 with FNOTPRES (no match), FSYNTAX
+ * (a bad expression), FBADFLD, FTYPERR. */
+extern FLDOCC32 Ffindocc32(FBFR32 *fbfr, FLDID32 fieldid, char *value, FLDLEN32 len);
+/* As Ffindocc32 with the value converted from `type` to the field's type
+ * first; strings are compared whole, never as expressions. FEBADOP for
+ * ptr, fml32 and view32 fields or values. */
+extern FLDOCC32 CFfindocc32(FBFR32 *fbfr, FLDID32 fieldid, char *value, FLDLEN32 len, int type);
+/* Fget32 of the last occurrence; its number goes to *oc. */
+extern int Fgetlast32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 *oc, char *loc, FLDLEN32 *maxlen);
+/* Fget32 into memory from malloc, extra bytes beyond the value when
+ * *extralen is given (which then receives the size allocated). The caller
+ * frees the result with free(). NULL with Ferror32 set (FMALLOC too). */
+extern char *Fgetalloc32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 oc, FLDLEN32 *extralen);
+/* As Fgetalloc32, the value converted to `type`. */
+extern char *CFgetalloc32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 oc, int type, FLDLEN32 *extralen);
+/* String forms: CFadd32, CFchg32, CFget32 (no room check: buf must be large
+ * enough), CFfind32 and CFgetalloc32 with type FLD_STRING. */
+extern int Fadds32(FBFR32 *fbfr, FLDID32 fieldid, char *value);
+extern int Fchgs32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 oc, char *value);
+extern int Fgets32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 oc, char *buf);
+extern char *Ffinds32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 oc);
+extern char *Fgetsa32(FBFR32 *fbfr, FLDID32 fieldid, FLDOCC32 oc, FLDLEN32 *extra);
+/* Converts *fromval (fromlen bytes for carray and mbstring) from fromtype
+ * to totype as CFchg32 would store it. Returns the converted value, held
+ * per thread until the thread's next Ftypcvt32, and its length in *tolen;
+ * NULL with FEINVAL (tolen or fromval NULL), FTYPERR, FEBADOP or FMALLOC. */
+extern char *Ftypcvt32(FLDLEN32 *tolen, int totype, char *fromval, int fromtype, FLDLEN32 fromlen);
+/* Adds an occurrence after the last one, as Fadd32 does. */
+extern int Fappend32(FBFR32 *fbfr, FLDID32 fieldid, char *value, FLDLEN32 len);
+/* Writes msg, ": " and the text of Ferror32 to stderr (msg may be NULL). */
+extern void F_error32(char *msg);
+
+/* Adds the occurrences of src after those of the same fields in dest. */
+extern int Fconcat32(FBFR32 *dest, FBFR32 *src);
+/* Fields matched by (id, occurrence) take src's value; dest's others go. */
+extern int Fjoin32(FBFR32 *dest, FBFR32 *src);
+/* As Fjoin32, but dest keeps what src does not match. */
+extern int Fojoin32(FBFR32 *dest, FBFR32 *src);
+/* As Fojoin32, and src's unmatched occurrences are added to dest. */
+extern int Fupdate32(FBFR32 *dest, FBFR32 *src);
+/* Keeps only the fields listed in fieldid[] (ended by BADFLDID); the list
+ * is sorted in place. */
+extern int Fproj32(FBFR32 *fbfr, FLDID32 *fieldid);
+/* Replaces the contents of dest by the listed fields of src. */
+extern int Fprojcpy32(FBFR32 *dest, FBFR32 *src, FLDID32 *fieldid);
+/* Deletes every occurrence of the listed fields; absent ones are no error.
+ * FBADFLD for field number 0 in the list. */
+extern int Fdelete32(FBFR32 *fbfr, FLDID32 *fieldid);
+/* 0 when both buffers hold the same occurrences and values; -1 when fbfr1
+ * comes first (at the first difference in field-id order: a lower id, a
+ * lower value, or the end of fbfr1), 1 otherwise; -2 on error. Strings
+ * compare as strcmp, carrays byte-wise then by length, ptr by address,
+ * fml32 buffers as Fcmp32. */
+extern int Fcmp32(FBFR32 *fbfr1, FBFR32 *fbfr2);
+/* A checksum (0 .. 2^31 - 1) of the contents, independent of the buffer's
+ * size and free space; a ptr field counts by its name, not its address. */
+extern long Fchksum32(FBFR32 *fbfr);
+
+/* Indexes. This engine keeps the index of every buffer outside the block
+ * and up to date at all times, so these calls only check the buffer and
+ * report an index that takes no room in it: Findex32 and Frstrindex32
+ * return 1, Funindex32 returns 0 index elements, Fidxused32 0 bytes. */
+#define FSTDXINTVL 16
+extern int Findex32(FBFR32 *fbfr, FLDOCC32 intvl);
+extern FLDOCC32 Funindex32(FBFR32 *fbfr);
+extern int Frstrindex32(FBFR32 *fbfr, FLDOCC32 numidx);
+extern long Fidxused32(FBFR32 *fbfr);
+
+/* Boolean and arithmetic expressions over a buffer's fields, C-like:
+ * || && ^ == != %% !% < <= > >= + - * / % and unary + - ~ !, constants
+ * (integers, numbers with a point, 'strings'), field references NAME,
+ * NAME[n], NAME[?] (any occurrence). A bare field reference tests whether
+ * the occurrence exists; "s %% 'r'" matches s against the regular
+ * expression r. Fboolco32 compiles an expression (names from the field
+ * tables) into a tree from malloc, freed with free(); NULL with FSYNTAX
+ * (also for trees over 250 levels deep, and for patterns with stacked
+ * repetitions such as "a++" or bounds over 255), FBADNAME, FEBADOP (ptr,
+ * fml32, view32 fields) or FMALLOC. Fboolev32
+ * returns 1 (true), 0 (false) or -1; Ffloatev32 the expression's value as a
+ * double (-1 on error); Fboolpr32 writes the tree fully parenthesized and a
+ * newline to iop. */
+extern char *Fboolco32(char *expression);
+extern int Fboolev32(FBFR32 *fbfr, char *tree);
+extern double Ffloatev32(FBFR32 *fbfr, char *tree);
+extern void Fboolpr32(char *tree, FILE *iop);
+
+/* Binary input and output. Fwrite32 writes the used contents in a
+ * machine-independent form (little-endian, longs as 64 bits; a ptr value
+ * as its address only). Fread32 reads one buffer so written, replacing the
+ * contents of fbfr, which keeps its size (ptr values are skipped): FNOTFLD
+ * when the data read is not such a buffer, FNOSPACE when it does not fit
+ * (fbfr is then unchanged), FEUNIX when the stream fails. */
+extern int Fwrite32(FBFR32 *fbfr, FILE *iop);
+extern int Fread32(FBFR32 *fbfr, FILE *iop);
 
 #ifdef __cplusplus
 }

@@ -13,7 +13,7 @@ int main() {
   const FLDID32 name = Fmkfldid32(FLD_STRING, 201);
   Tx::TTxFbfr buffer(nullptr, 4096);
   if (Fchg32(buffer.GetFbfrP(), name, 0, const_cast<char*>("abc"), 0) == -1) return 2;
-  const char* stored = Fvals32(buffer.GetFbfrP(), name, 0);
+  const char* stored = Ffind32(buffer.GetFbfrP(), name, 0, nullptr);
   if (stored == nullptr || Tx::AnsiString(stored) != Tx::AnsiString("abc")) return 3;
   if (buffer.OccCount(name) != 1) return 4;
   std::printf("consumer ok\n");

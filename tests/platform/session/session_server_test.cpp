@@ -3,6 +3,7 @@
 #include <fml32.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -177,6 +178,25 @@ TEST_F(SessionServer, JoinsWithoutOrWithATpinitTellingEveryObjectAndARefusalIsTh
   EXPECT_FALSE(Connected());
   EXPECT_EQ(first.Sink->Events,
             (std::vector<std::string>{"connect", "after", "connect", "after", "connect"}));
+}
+
+TEST_F(SessionServer, ApplicationDataBeyondTheTpinitTheEngineGaveIsRefusedNotWritten) {
+  // An engine that gives every TPINIT its fixed size leaves room for the
+  // bytes of the data member only.
+  tpadvertise(const_cast<char*>("AUTHSVC"), AuthService);
+  AtmiBuiltin::IgnoreTpinitSize(true);
+  static_assert(sizeof(TPINIT) == 152 && offsetof(TPINIT, data) == 144);
+  server->put_AuthKind(tsakTPINIT);
+  server->put_data(WideString(u"12345678"));
+  ASSERT_EQ(server->Connect(), S_OK);
+  EXPECT_EQ(seenTpInit, "||||" + std::to_string(TPU_DIP) + "|12345678");
+  server->Terminate();
+  server->put_data(WideString(u"123456789"));
+  EXPECT_EQ(server->Connect(), E_FAIL);
+  EXPECT_EQ(ErrorDescription(),
+            "tpalloc: bufor TPINIT (152 B) nie mieści danych aplikacji (potrzeba 153 B)"_ansi);
+  EXPECT_FALSE(Connected());
+  EXPECT_EQ(joins, 1);
 }
 
 TEST_F(SessionServer, LoginRefusalsLeaveTheDomainAndAnAdmittedLoginFillsTheInfo) {

@@ -39,8 +39,9 @@ TEST(Fml32Buffers, FieldIdsAndErrorNumbers) {
   ExpectFerror(Fmkfldid32(FLD_LONG, FMAXNUM32 + 1u) == BADFLDID, FBADFLD, "number too large");
   ExpectFerror(Fmkfldid32(99, 200) == BADFLDID, FTYPERR, "type 99");
   ExpectFerror(Ftype32(100u << 25 | 1u) == nullptr, FTYPERR, "Ftype32 of type 100");
-  // Every error number has a text; the number is per thread.
-  for (const int err : {-1, FNOSPACE, FMAXVAL}) EXPECT_GT(std::strlen(Fstrerror32(err)), 0u);
+  // Every error number has a text, an unknown one none; the number is per thread.
+  for (const int err : {FMINVAL, FNOSPACE, FBADRECORD}) EXPECT_GT(std::strlen(Fstrerror32(err)), 0u);
+  for (const int err : {-1, FMAXVAL}) EXPECT_EQ(Fstrerror32(err), nullptr);
   Ferror32 = FNOSPACE;
   int seenInOtherThread = -1;
   std::thread([&] {
@@ -174,7 +175,8 @@ TEST(Fml32Buffers, CopiesByFcpyMemcpyFmoveAndFrealloc) {
   EXPECT_EQ(Fsizeof32(fbfr), Fneeded32(10, 200));
   ASSERT_EQ(AddString(fbfr, "more"), 1);
   EXPECT_STREQ(Fvals32(fbfr, kString, 0), "0123456789");
-  ExpectFerror(Frealloc32(fbfr, 0, 0) == nullptr, FNOSPACE, "Frealloc32 below the contents");
+  ExpectFerror(Frealloc32(fbfr, 0, 1) == nullptr, FMALLOC, "Frealloc32 below the contents");
+  ExpectFerror(Frealloc32(fbfr, 10, 0) == nullptr, FEINVAL, "Frealloc32 without value space");
   EXPECT_STREQ(Fvals32(fbfr, kString, 1), "more");
   EXPECT_EQ(Ffree32(fbfr), 1);
 }

@@ -127,7 +127,7 @@ TEST_F(Fml32Values, FailuresAndTheShortcutsForAbsentValues) {
   ExpectFerror(std::strcmp(Fvals32(Buf(), kLong, 0), "") == 0, FTYPERR, "Fvals32 long");
   ExpectFerror(Fget32(Buf(), kLong, 1, Raw(l), nullptr) == -1, FNOTPRES, "Fget32 absent");
   ExpectFerror(Fadd32(Buf(), BADFLDID, Raw(l), 0) == -1, FBADFLD, "Fadd32 number 0");
-  ExpectFerror(Fadd32(Buf(), Fmkfldid32(FLD_PTR, 200), Raw(l), 0) == -1, FTYPERR, "Fadd32 ptr");
+  ExpectFerror(Fadd32(Buf(), Fmkfldid32(FLD_VIEW32, 200), Raw(l), 0) == -1, FTYPERR, "Fadd32 view32");
   ExpectFerror(Fadd32(Buf(), kLong, nullptr, 0) == -1, FEINVAL, "Fadd32 null");
   ExpectFerror(Fget32(Buf(), kLong, 0, small, &len) == -1, FNOSPACE, "Fget32 small");
   EXPECT_EQ(std::string(small, 4), "....");
