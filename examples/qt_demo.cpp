@@ -51,8 +51,8 @@ std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<Column> columns) {
   for (const Column& column : columns) {
     TTxFbfrFldDef* def = contract->AddFldDef(column.Id);
     def->SetTxFldName(column.Name);
-    if (column.Id == TxDemo::CUST_NAME) def->SetMaxSize(40);
-    if (column.Id == TxDemo::NOTE) def->SetLogicalType(txlftMemo);
+    if (column.Id == CUST_NAME) def->SetMaxSize(40);
+    if (column.Id == NOTE) def->SetLogicalType(txlftMemo);
     def->SetAssignSerial(column.Serial);
   }
   return contract;
@@ -60,12 +60,12 @@ std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<Column> columns) {
 
 // The customer table and the five services that keep it.
 void Bind(TTxQuickDSet& ds) {
-  const auto rows = Contract({{TxDemo::CUST_ID, "CUST_ID", true},
-                              {TxDemo::CUST_NAME, "CUST_NAME"},
-                              {TxDemo::BALANCE, "BALANCE"},
-                              {TxDemo::SEGMENT, "SEGMENT"},
-                              {TxDemo::NOTE, "NOTE"}});
-  const auto key = Contract({{TxDemo::CUST_ID, "CUST_ID"}});
+  const auto rows = Contract({{CUST_ID, "CUST_ID", true},
+                              {CUST_NAME, "CUST_NAME"},
+                              {BALANCE, "BALANCE"},
+                              {SEGMENT, "SEGMENT"},
+                              {NOTE, "NOTE"}});
+  const auto key = Contract({{CUST_ID, "CUST_ID"}});
   ds.SetName("Customers");
   ds.SetSelectServiceName(TxDemo::SelectService);
   ds.SetSelectRecvContract(rows.get());
@@ -75,10 +75,10 @@ void Bind(TTxQuickDSet& ds) {
   ds.SetUpdateServiceName(TxDemo::UpdateService);
   ds.SetUpdateContract(rows.get());
   ds.SetInsertServiceName(TxDemo::InsertService);
-  ds.SetInsertContract(Contract({{TxDemo::CUST_NAME, "CUST_NAME"},
-                                 {TxDemo::BALANCE, "BALANCE"},
-                                 {TxDemo::SEGMENT, "SEGMENT"},
-                                 {TxDemo::NOTE, "NOTE"}}).get());
+  ds.SetInsertContract(Contract({{CUST_NAME, "CUST_NAME"},
+                                 {BALANCE, "BALANCE"},
+                                 {SEGMENT, "SEGMENT"},
+                                 {NOTE, "NOTE"}}).get());
   ds.SetDeleteServiceName(TxDemo::DeleteService);
   ds.SetDeleteContract(key.get());
   ds.Loaded();
