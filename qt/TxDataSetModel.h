@@ -3,9 +3,9 @@
 // TTxDataSetModel shows the visible fields of a TDataSet as columns and its
 // records as rows, and follows the data set through a TDataLink: opening
 // and closing reset the model; an insert adds a row where the new record
-// stands (removed again by Cancel); deletes, refreshes and orders that
+// stands (removed again by Cancel); deletes, filters and refreshes that
 // change the number of records reset it; field changes, posts and cancels
-// repaint the rows concerned. Changes made by the program directly on the
+// repaint the rows concerned; sort() reports a layout change. Changes made by the program directly on the
 // data set show at once in every view of the model.
 //
 // Reading. Rows are fetched a page at a time (PageSize records, 64 by
@@ -15,9 +15,10 @@
 // set), reads the page's cells and goes back to the record that was active.
 // Controls are disabled meanwhile, so other data links see nothing, but the
 // data set's BeforeScroll and AfterScroll run for each step. Only the pages
-// shown are kept; any change in the data set drops them. While a record is
+// shown are kept (at most 16); any change in the data set drops them. While a record is
 // being edited or inserted the data set cannot move, so the edited row is
-// read live and other rows come from the pages already kept (rows not yet
+// read live (when the data set numbers its records or the edit began in
+// setData) and other rows come from the pages already kept (rows not yet
 // fetched show empty until the edit ends). A data set that counts only the
 // records it has read (a filtered FML data set) is read to its end once
 // after each change, from the event loop, and the model resets when the
@@ -30,8 +31,8 @@
 // the data set refuses leaves the record in the edit state with the new
 // value, so the user can correct it or revert(). A row being inserted only
 // takes the value; submit() (called by views when the current row changes)
-// posts it once it holds a value. Every refusal returns false and emits errorOccurred with the
-// exception's message in UTF-8 (LastError keeps it).
+// posts it once it holds a value. Every refusal returns false and emits
+// errorOccurred with the exception's message in UTF-8 (LastError keeps it).
 //
 // Sorting. sort() on an FML data set sets its index expression to the
 // column's field name, with "\" in front for a descending order; other data
