@@ -1,6 +1,6 @@
 /*
  * XATMI: the X/Open name of the ATMI interface. Programs written to the
- * X/Open specification include this header; everything it names is
+ * X/Open XATMI interface include this header; everything it names is
  * declared by <atmi.h>, which it includes.
  */
 #ifndef TXLIB_XATMI_H
