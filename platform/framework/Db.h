@@ -303,6 +303,9 @@ class TFields {
  private:
   TDataSet* FDataSet;
   std::vector<TField*> FList;
+  // Where FindField looks first: the field after the last one found, since
+  // a program reading a row usually asks for its columns in their order.
+  mutable std::size_t FLookupHint = 0;
 };
 
 // One column of a data set, seen in the data set's current record buffer

@@ -62,8 +62,13 @@ int TFields::IndexOf(const TField* Field) const noexcept {
 TField* TFields::FindField(const AnsiString& FieldName) const {
   // A program nearly always spells the name as the field has it; those bytes
   // compare far faster than the locale's case-blind comparison.
-  for (TField* field : FList)
-    if (field->FieldName() == FieldName) return field;
+  if (FLookupHint < FList.size() && FList[FLookupHint]->FieldName() == FieldName)
+    return FList[FLookupHint++];
+  for (std::size_t i = 0; i < FList.size(); ++i)
+    if (FList[i]->FieldName() == FieldName) {
+      FLookupHint = i + 1;
+      return FList[i];
+    }
   for (TField* field : FList)
     if (AnsiSameText(field->FieldName(), FieldName)) return field;
   return nullptr;
