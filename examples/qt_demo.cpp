@@ -31,6 +31,7 @@
 #include "dataset/TxServDset.h"
 #include "examples/domain/DemoDomain.h"
 #include "examples/domain/DemoFields.h"
+#include "examples/CustomerTable.h"
 #include "qt/TxDataSetModel.h"
 #include "qt/TxQtDialogs.h"
 
@@ -40,47 +41,8 @@ using namespace Tx;
 
 AnsiString FromQt(const QString& text) { return Utf8ToAnsi(text.toStdString()); }
 
-struct Column {
-  FLDID32 Id;
-  const char* Name;
-  bool Serial = false;
-};
-
-std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<Column> columns) {
-  auto contract = std::make_unique<TTxFbfrDef>(nullptr);
-  for (const Column& column : columns) {
-    TTxFbfrFldDef* def = contract->AddFldDef(column.Id);
-    def->SetTxFldName(column.Name);
-    if (column.Id == CUST_NAME) def->SetMaxSize(40);
-    if (column.Id == NOTE) def->SetLogicalType(txlftMemo);
-    def->SetAssignSerial(column.Serial);
-  }
-  return contract;
-}
-
-// The customer table and the five services that keep it.
 void Bind(TTxQuickDSet& ds) {
-  const auto rows = Contract({{CUST_ID, "CUST_ID", true},
-                              {CUST_NAME, "CUST_NAME"},
-                              {BALANCE, "BALANCE"},
-                              {SEGMENT, "SEGMENT"},
-                              {NOTE, "NOTE"}});
-  const auto key = Contract({{CUST_ID, "CUST_ID"}});
-  ds.SetName("Customers");
-  ds.SetSelectServiceName(TxDemo::SelectService);
-  ds.SetSelectRecvContract(rows.get());
-  ds.SetRefreshServiceName(TxDemo::RefreshService);
-  ds.SetRefreshContract(key.get());
-  ds.SetRefreshRecvContract(rows.get());
-  ds.SetUpdateServiceName(TxDemo::UpdateService);
-  ds.SetUpdateContract(rows.get());
-  ds.SetInsertServiceName(TxDemo::InsertService);
-  ds.SetInsertContract(Contract({{CUST_NAME, "CUST_NAME"},
-                                 {BALANCE, "BALANCE"},
-                                 {SEGMENT, "SEGMENT"},
-                                 {NOTE, "NOTE"}}).get());
-  ds.SetDeleteServiceName(TxDemo::DeleteService);
-  ds.SetDeleteContract(key.get());
+  TxDemo::BindCustomerTable(ds, true);
   ds.Loaded();
 }
 

@@ -18,6 +18,7 @@
 #include "dataset/TxFbDset.h"
 #include "examples/domain/DemoDomain.h"
 #include "examples/domain/DemoFields.h"
+#include "examples/CustomerTable.h"
 #include "platform/framework/Dialogs.h"
 
 namespace {
@@ -37,44 +38,8 @@ std::string Padded(const AnsiString& text, std::size_t width) {
   return utf8;
 }
 
-struct Column {
-  FLDID32 Id;
-  const char* Name;
-  bool Serial = false;
-};
-
-// A contract of the given columns of the customer table.
-std::unique_ptr<TTxFbfrDef> Contract(std::initializer_list<Column> columns) {
-  auto contract = std::make_unique<TTxFbfrDef>(nullptr);
-  for (const Column& column : columns) {
-    TTxFbfrFldDef* def = contract->AddFldDef(column.Id);
-    def->SetTxFldName(column.Name);
-    if (column.Id == CUST_NAME) def->SetMaxSize(40);
-    def->SetAssignSerial(column.Serial);
-  }
-  return contract;
-}
-
-// The services of the table, and what each request carries.
 void Bind(TTxQuickDSet& ds) {
-  const auto rows = Contract({{CUST_ID, "CUST_ID", true},
-                              {CUST_NAME, "CUST_NAME"},
-                              {BALANCE, "BALANCE"},
-                              {SEGMENT, "SEGMENT"}});
-  const auto key = Contract({{CUST_ID, "CUST_ID"}});
-  ds.SetName("Customers");
-  ds.SetSelectServiceName(TxDemo::SelectService);
-  ds.SetSelectRecvContract(rows.get());
-  ds.SetRefreshServiceName(TxDemo::RefreshService);
-  ds.SetRefreshContract(key.get());
-  ds.SetRefreshRecvContract(rows.get());
-  ds.SetUpdateServiceName(TxDemo::UpdateService);
-  ds.SetUpdateContract(rows.get());
-  ds.SetInsertServiceName(TxDemo::InsertService);
-  ds.SetInsertContract(
-      Contract({{CUST_NAME, "CUST_NAME"}, {BALANCE, "BALANCE"}, {SEGMENT, "SEGMENT"}}).get());
-  ds.SetDeleteServiceName(TxDemo::DeleteService);
-  ds.SetDeleteContract(key.get());
+  TxDemo::BindCustomerTable(ds, false);
   ds.SetIndexExpr("CUST_NAME");
   ds.SetCached(true);
   ds.Loaded();  // names the services after the data set, as a loaded form would
