@@ -571,6 +571,11 @@ int TTxFbfr::AppendOcc(unsigned long Id, const Variant& Value) {
                                     AnsiString(Id) + "> (kontrakt).");
   }
   const FLDID32 id = static_cast<FLDID32>(Id);
+  // The placeholder below is no value of the other types: an embedded buffer
+  // or a pointer would be read from it.
+  const int type = Fldtype32(id);
+  if (type < FLD_SHORT || type > FLD_CARRAY)
+    throw Exception("Pole <"_ansi + AnsiString(Id) + ">: " + UnsupportedTypeText(id, type));
   int room = 16;
   if (Fldtype32(id) == FLD_STRING && !VarIsNull(Value)) room = Value.AsString().Length() + 1;
   CheckFieldError(Id);

@@ -185,6 +185,13 @@ TEST_F(TypedValues, UnsupportedTypesAreRefusedBothWays) {
   EXPECT_EQ(MessageOf<Exception>([&] { buffer.SetValues(other, 0, Variant(1)); }),
             "Pole <"_ansi + AnsiString(static_cast<unsigned long>(other)) + ">: " +
                              expected);
+  // An embedded-buffer field (type 9) is refused before anything is added:
+  // no placeholder may be read as a buffer.
+  const FLDID32 embedded = (FLDID32{9} << 25) | 309;
+  EXPECT_EQ(MessageOf<Exception>([&] { buffer.AppendOcc(embedded, Variant(1)); }),
+            "Pole <"_ansi + AnsiString(static_cast<unsigned long>(embedded)) + ">: " +
+                Format("Nieobsługiwany typ pola FML (%d-%s)."_ansi, {9, Ftype32(embedded)}));
+  EXPECT_EQ(buffer.OccCount(embedded), 0);
 }
 
 TEST_F(TypedValues, ContractMaxSizeLimitsStringsAndCarrays) {
