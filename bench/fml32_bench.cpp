@@ -206,7 +206,7 @@ void BM_BaselineVectorTable(benchmark::State& state) {
 // One long field, `count` values appended into a buffer emptied by Finit32.
 void BM_FaddLong(benchmark::State& state) {
   const long count = state.range(0);
-  Fbfr fbfr(Falloc32(static_cast<FLDOCC32>(count), 0));
+  Fbfr fbfr(Falloc32(static_cast<FLDOCC32>(count), static_cast<FLDLEN32>(count * sizeof(long))));
   const FLDID32 id = Column(0);
   const auto size = static_cast<FLDLEN32>(Fsizeof32(fbfr.get()));
   for (auto _ : state) {
@@ -321,7 +321,7 @@ void BM_BaselineWalk(benchmark::State& state) {
 // filled up again at the end, untimed.
 void DeleteOccurrences(benchmark::State& state, long count, long window) {
   const long perRound = std::min(count / 4, 1000L);
-  Fbfr fbfr(Falloc32(static_cast<FLDOCC32>(count), 0));
+  Fbfr fbfr(Falloc32(static_cast<FLDOCC32>(count), static_cast<FLDLEN32>(count * sizeof(long))));
   const FLDID32 id = Column(0);
   const auto fill = [&] {
     for (long i = Foccur32(fbfr.get(), id); i < count; ++i) {
