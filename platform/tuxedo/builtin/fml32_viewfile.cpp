@@ -158,6 +158,8 @@ void SetNull(ViewMember& member, std::string_view text) {
       if (value.size() > 1) throw Failure{"null value " + std::string(text) + " longer than one character"};
       value.resize(1, '\0');
     } else {
+      // A C string ends at its first zero byte, and so does its null value.
+      if (member.type == FLD_STRING) value.resize(std::strlen(value.c_str()));
       const std::size_t room = member.size - (member.type == FLD_STRING ? 1 : 0);
       if (value.size() > room) throw Failure{"null value " + std::string(text) + " longer than the member"};
     }
