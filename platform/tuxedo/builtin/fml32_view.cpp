@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "fml32_boolnames.h"
 #include "fml32_scratch.h"
 #include "fml32_viewfile.h"
 
@@ -333,9 +334,118 @@ bool CheckStructArguments(const char* cstruct) {
   return false;
 }
 
+// Expressions over a view name its members. Member i stands for the field
+// number i + 1 of the member's type (int as long) in a scratch buffer
+// made from the structure, its elements the occurrences.
+FLDID32 StandInId(const ViewMember& member, std::size_t index) {
+  return Fmkfldid32(member.type == FLD_INT ? FLD_LONG : member.type, static_cast<FLDID32>(index + 1));
+}
+
+class MemberNames final : public ExpressionNames {
+ public:
+  explicit MemberNames(const ViewDescription& view) : view_(view) {}
+  FLDID32 IdOf(const std::string& name) const override {
+    for (std::size_t i = 0; i < view_.members.size(); ++i) {
+      if (view_.members[i].cname == name) return StandInId(view_.members[i], i);
+    }
+    Ferror32 = FNOCNAME;
+    return BADFLDID;
+  }
+  const char* NameOf(FLDID32 id) const override {
+    const auto index = static_cast<std::size_t>(Fldno32(id)) - 1;
+    return index < view_.members.size() ? view_.members[index].cname.c_str() : nullptr;
+  }
+
+ private:
+  const ViewDescription& view_;
+};
+
+// The structure as a buffer for evaluating expressions: every element up
+// to the count member (when there is one) is an occurrence.
+bool StructureAsBuffer(const ViewDescription& view, const char* cstruct, ScratchBuffer& scratch) {
+  for (std::size_t index = 0; index < view.members.size(); ++index) {
+    const ViewMember& member = view.members[index];
+    int elements = member.count;
+    if (member.countMember) {
+      const short acm = LoadCount(cstruct, member);
+      if (acm < 0) {
+        Ferror32 = FBADACM;
+        return false;
+      }
+      elements = std::min<int>(acm, member.count);
+    }
+    const FLDID32 id = StandInId(member, index);
+    for (int i = 0; i < elements; ++i) {
+      const char* element = cstruct + member.offset + member.size * static_cast<std::size_t>(i);
+      std::string value;
+      switch (member.type) {
+        case FLD_INT: {
+          int narrow;
+          std::memcpy(&narrow, element, sizeof narrow);
+          const long wide = narrow;
+          value.assign(reinterpret_cast<const char*>(&wide), sizeof wide);
+          break;
+        }
+        case FLD_STRING:
+          value.assign(element, strnlen(element, member.size));
+          value += '\0';
+          break;
+        case FLD_CARRAY: case FLD_MBSTRING:
+          value.assign(element, member.lengthMember ? std::min<std::size_t>(LoadLength(cstruct, member, i), member.size)
+                                                    : member.size);
+          break;
+        default:
+          value.assign(element, member.size);
+          break;
+      }
+      if (!scratch.Add(id, value.data(), static_cast<FLDLEN32>(value.size()))) return false;
+    }
+  }
+  return true;
+}
+
+template <typename Evaluate>
+auto EvaluateOnStructure(char* cstruct, char* view, Evaluate&& evaluate) -> decltype(evaluate(nullptr)) {
+  const ViewPtr found = Cache().Find(view);
+  if (found == nullptr || !CheckStructArguments(cstruct)) return -1;
+  try {
+    ScratchBuffer scratch(static_cast<long>(found->size) * 2 + 256);
+    if (!scratch.Valid() || !StructureAsBuffer(*found, cstruct, scratch)) return -1;
+    return evaluate(scratch.Get());
+  } catch (const std::bad_alloc&) {
+    Ferror32 = FMALLOC;
+    return -1;
+  }
+}
+
 }  // namespace
 
 extern "C" {
+
+char* Fvboolco32(char* expression, char* viewname) {
+  const ViewPtr found = Cache().Find(viewname);
+  if (found == nullptr) return nullptr;
+  const MemberNames names(*found);
+  const UseExpressionNames use(names);
+  return Fboolco32(expression);
+}
+
+int Fvboolev32(char* cstruct, char* tree, char* viewname) {
+  return EvaluateOnStructure(cstruct, viewname, [tree](FBFR32* fbfr) { return Fboolev32(fbfr, tree); });
+}
+
+double Fvfloatev32(char* cstruct, char* tree, char* viewname) {
+  return EvaluateOnStructure(cstruct, viewname, [tree](FBFR32* fbfr) { return Ffloatev32(fbfr, tree); });
+}
+
+void Fvboolpr32(char* tree, FILE* iop, char* viewname) {
+  const ViewPtr found = Cache().Find(viewname);
+  if (found == nullptr) return;
+  const MemberNames names(*found);
+  const UseExpressionNames use(names);
+  Fboolpr32(tree, iop);
+}
+
 
 int Fvftos32(FBFR32* fbfr, char* cstruct, char* view) {
   const ViewPtr found = Cache().Find(view);

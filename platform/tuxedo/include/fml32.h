@@ -404,6 +404,15 @@ extern int Fvselinit32(char *cstruct, char *cname, char *view);
 /* Drops the cached views (and Fvopt32 changes); the next call reads the
  * view files again. */
 extern void Fvrefresh32(void);
+/* The expression functions over a structure: names in the expression are
+ * the view's members (FNOCNAME for others), each element up to the count
+ * member (when the member has one) an occurrence; otherwise as Fboolco32,
+ * Fboolev32, Ffloatev32 and Fboolpr32. A tree from Fvboolco32 is evaluated
+ * and printed with the same view. */
+extern char *Fvboolco32(char *expression, char *viewname);
+extern int Fvboolev32(char *cstruct, char *tree, char *viewname);
+extern double Fvfloatev32(char *cstruct, char *tree, char *viewname);
+extern void Fvboolpr32(char *tree, FILE *iop, char *viewname);
 /* sizeof the view's structure, or -1 with FEINVAL when there is no such
  * view (FVFOPEN, FVFSYNTAX as above). */
 extern long Fvneeded32(char *subtype);

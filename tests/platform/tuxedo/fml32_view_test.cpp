@@ -342,6 +342,39 @@ TEST_F(Views, OptionsChangeTheMappingUntilRefresh) {
   ExpectFerror(Fvopt32(Text("name"), F_OFF, Text("nothing")), FBADVIEW, "unknown view");
 }
 
+TEST_F(Views, ExpressionsNameMembersAndSeeElementsUpToTheCount) {
+  item value = Bolt();
+  const auto compile = [](const char* expression) { return Fvboolco32(Text(expression), Text("item")); };
+  char* tree = compile("no == 42 && tags[2] == 't3' && qty[?] == 4 && !qty[2] && code[0] %% 'a.*'");
+  ASSERT_NE(tree, nullptr) << Ferror32;
+  EXPECT_EQ(Fvboolev32(Raw(value), tree, Text("item")), 1);
+  value.C_qty = 3;  // qty[2] (9) now counts
+  EXPECT_EQ(Fvboolev32(Raw(value), tree, Text("item")), 0);
+
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  Fvboolpr32(tree, file, Text("item"));
+  std::rewind(file);
+  char line[200] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, file), nullptr);
+  std::fclose(file);
+  EXPECT_STREQ(line,
+               "(((((no[0] == 42) && (tags[2] == 't3')) && (qty[?] == 4)) && (!qty[2])) && (code[0] %% 'a.*'))\n");
+  std::free(tree);
+
+  tree = compile("price * 2 + level");
+  ASSERT_NE(tree, nullptr) << Ferror32;
+  EXPECT_EQ(Fvfloatev32(Raw(value), tree, Text("item")), 9.5) << "1.25 * 2 + 7";
+  value.C_tags = -1;
+  ExpectFerror(Fvboolev32(Raw(value), tree, Text("item")), FBADACM, "negative count member");
+  std::free(tree);
+
+  EXPECT_EQ(compile("ITEM_NO == 1"), nullptr);
+  EXPECT_EQ(Ferror32, FNOCNAME) << "field names mean nothing here";
+  EXPECT_EQ(Fvboolco32(Text("no == 1"), Text("nothing")), nullptr);
+  EXPECT_EQ(Ferror32, FBADVIEW);
+}
+
 TEST_F(Views, ViewFilesAreFoundOrReportedAsDocumented) {
   item value;
   ExpectFerror(Fvsinit32(Raw(value), Text("nothing")), FBADVIEW, "unknown view");
