@@ -38,6 +38,12 @@ std::string Directory() {
     setenv("FIELDTBLS32", "fld.tbl", 1);
     setenv("VIEWDIR32", path.c_str(), 1);
     setenv("VIEWFILES32", "fuzz.v", 1);
+    std::atexit([] {
+      const std::string dir = "/tmp/fuzz_viewfile_" + std::to_string(::getpid());
+      std::remove((dir + "/fld.tbl").c_str());
+      std::remove((dir + "/fuzz.v").c_str());
+      rmdir(dir.c_str());
+    });
     return path;
   }();
   return dir;

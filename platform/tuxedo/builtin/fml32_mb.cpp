@@ -43,7 +43,7 @@ int Fmbpack32(char* enc, void* ind, FLDLEN32 indlen, void* packed, FLDLEN32* siz
     return Fail(FNOSPACE);
   }
   auto* out = static_cast<char*>(packed);
-  std::memcpy(out, enc, nameLength);
+  if (nameLength != 0) std::memcpy(out, enc, nameLength);
   out[nameLength] = '\0';
   if (indlen != 0) std::memmove(out + nameLength + 1, ind, indlen);
   *size = static_cast<FLDLEN32>(needed);
