@@ -569,7 +569,11 @@ int Fvsinit32(char* cstruct, char* view) {
 int Fvselinit32(char* cstruct, char* cname, char* view) {
   const ViewPtr found = Cache().Find(view);
   if (found == nullptr || !CheckStructArguments(cstruct)) return -1;
-  const ViewMember* member = cname != nullptr ? found->Find(cname) : nullptr;
+  if (cname == nullptr) {
+    Ferror32 = FEINVAL;
+    return -1;
+  }
+  const ViewMember* member = found->Find(cname);
   if (member == nullptr) {
     Ferror32 = FNOCNAME;
     return -1;
