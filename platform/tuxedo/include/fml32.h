@@ -355,7 +355,8 @@ extern int Fmbunpack32(void *packed, FLDLEN32 srclen, char *enc, void *outd, FLD
  * unset); for a name "x.V" (a compiled file elsewhere) that is not found,
  * "x.v" and "x" are tried.
  * They are read on first use and cached until Fvrefresh32. Field names in
- * them are resolved through the field tables on each call.
+ * them are resolved through the field tables on each call (FBADNAME when
+ * one is not there).
  *
  * Errors common to the view functions: FBADVIEW (no file describes the
  * view, or view is NULL), FVFOPEN (a listed file cannot be read) or
