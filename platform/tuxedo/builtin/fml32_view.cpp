@@ -36,36 +36,45 @@ class ViewCache {
   // The view called `name`, or null with Ferror32 set: FBADVIEW when no
   // file describes it, FVFOPEN or FVFSYNTAX when a file that might have
   // described it cannot be read.
-  ViewPtr Find(const char* name) {
+  ViewPtr Find(const char* name) noexcept {
     if (name == nullptr || *name == '\0') {
       Ferror32 = FBADVIEW;
       return nullptr;
     }
-    std::lock_guard lock(mutex_);
-    if (!complete_) Load();
-    const auto found = views_.find(name);
-    if (found != views_.end()) return found->second;
-    Ferror32 = loadError_ != 0 ? loadError_ : FBADVIEW;
+    try {
+      std::lock_guard lock(mutex_);
+      if (!complete_) Load();
+      const auto found = views_.find(name);
+      if (found != views_.end()) return found->second;
+      Ferror32 = loadError_ != 0 ? loadError_ : FBADVIEW;
+    } catch (const std::bad_alloc&) {
+      complete_ = false;  // a half-read set of views is read again
+      Ferror32 = FMALLOC;
+    }
     return nullptr;
   }
 
   // Sets the mapping of one member; 0, or an error number.
-  int SetMapping(const char* name, const char* cname, unsigned mapping) {
+  int SetMapping(const char* name, const char* cname, unsigned mapping) noexcept {
     if (Find(name) == nullptr) return Ferror32;
-    std::lock_guard lock(mutex_);
-    const auto found = views_.find(name);
-    if (found == views_.end()) return FBADVIEW;  // Fvrefresh32 came in between
-    ViewPtr& slot = found->second;
-    if (slot->Find(cname) == nullptr) return FNOCNAME;
-    auto changed = std::make_shared<ViewDescription>(*slot);  // readers keep the old copy
-    for (ViewMember& member : changed->members) {
-      if (member.cname == cname) member.mapping = mapping;
+    try {
+      std::lock_guard lock(mutex_);
+      const auto found = views_.find(name);
+      if (found == views_.end()) return FBADVIEW;  // Fvrefresh32 came in between
+      ViewPtr& slot = found->second;
+      if (slot->Find(cname) == nullptr) return FNOCNAME;
+      auto changed = std::make_shared<ViewDescription>(*slot);  // readers keep the old copy
+      for (ViewMember& member : changed->members) {
+        if (member.cname == cname) member.mapping = mapping;
+      }
+      slot = std::move(changed);
+      return 0;
+    } catch (const std::bad_alloc&) {
+      return FMALLOC;
     }
-    slot = std::move(changed);
-    return 0;
   }
 
-  void Clear() {
+  void Clear() noexcept {
     std::lock_guard lock(mutex_);
     views_.clear();
     complete_ = false;
@@ -418,6 +427,17 @@ auto EvaluateOnStructure(char* cstruct, char* view, Evaluate&& evaluate) -> decl
   }
 }
 
+// The C entry points let no exception out: memory running short is FMALLOC.
+template <typename Body>
+int NoThrow(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    Ferror32 = FMALLOC;
+    return -1;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -481,61 +501,65 @@ int Fvftos32(FBFR32* fbfr, char* cstruct, char* view) {
 }
 
 int Fvstof32(FBFR32* fbfr, char* cstruct, int mode, char* view) {
-  if (mode != FUPDATE && mode != FOJOIN && mode != FJOIN && mode != FCONCAT) {
-    Ferror32 = FEINVAL;
-    return -1;
-  }
-  const ViewPtr found = Cache().Find(view);
-  if (found == nullptr || !IsBuffer(fbfr) || !CheckStructArguments(cstruct)) return -1;
-  ScratchBuffer scratch(1024);
-  if (!scratch.Valid()) return -1;
-  for (const ViewMember& member : found->members) {
-    if ((member.mapping & kMapToBuffer) == 0 || member.fbname.empty()) continue;
-    const FLDID32 id = FieldOf(member);
-    if (id == BADFLDID) return -1;
-    int elements = member.count;
-    if (member.countMember) {
-      const short acm = LoadCount(cstruct, member);
-      if (acm < 0) {
-        Ferror32 = FBADACM;
-        return -1;
+  return NoThrow([&] {
+    if (mode != FUPDATE && mode != FOJOIN && mode != FJOIN && mode != FCONCAT) {
+      Ferror32 = FEINVAL;
+      return -1;
+    }
+    const ViewPtr found = Cache().Find(view);
+    if (found == nullptr || !IsBuffer(fbfr) || !CheckStructArguments(cstruct)) return -1;
+    ScratchBuffer scratch(1024);
+    if (!scratch.Valid()) return -1;
+    for (const ViewMember& member : found->members) {
+      if ((member.mapping & kMapToBuffer) == 0 || member.fbname.empty()) continue;
+      const FLDID32 id = FieldOf(member);
+      if (id == BADFLDID) return -1;
+      int elements = member.count;
+      if (member.countMember) {
+        const short acm = LoadCount(cstruct, member);
+        if (acm < 0) {
+          Ferror32 = FBADACM;
+          return -1;
+        }
+        elements = std::min<int>(acm, member.count);
       }
-      elements = std::min<int>(acm, member.count);
+      // Null elements stay out of the buffer; the others become occurrences
+      // 0, 1, ... in element order.
+      for (int i = 0; i < elements; ++i) {
+        if (IsNullElement(member, ElementAt(cstruct, member, i))) continue;
+        if (!AddElement(scratch, id, member, cstruct, i)) return -1;
+      }
     }
-    // Null elements stay out of the buffer; the others become occurrences
-    // 0, 1, ... in element order.
-    for (int i = 0; i < elements; ++i) {
-      if (IsNullElement(member, ElementAt(cstruct, member, i))) continue;
-      if (!AddElement(scratch, id, member, cstruct, i)) return -1;
+    // Each of these builds its result aside and leaves fbfr as it was when
+    // it fails.
+    switch (mode) {
+      case FUPDATE: return Fupdate32(fbfr, scratch.Get());
+      case FOJOIN: return Fojoin32(fbfr, scratch.Get());
+      case FJOIN: return Fjoin32(fbfr, scratch.Get());
+      default: return Fconcat32(fbfr, scratch.Get());
     }
-  }
-  // Each of these builds its result aside and leaves fbfr as it was when
-  // it fails.
-  switch (mode) {
-    case FUPDATE: return Fupdate32(fbfr, scratch.Get());
-    case FOJOIN: return Fojoin32(fbfr, scratch.Get());
-    case FJOIN: return Fjoin32(fbfr, scratch.Get());
-    default: return Fconcat32(fbfr, scratch.Get());
-  }
+  });
 }
 
 int Fvnull32(char* cstruct, char* cname, FLDOCC32 oc, char* view) {
-  const ViewPtr found = Cache().Find(view);
-  if (found == nullptr) return -1;
-  if (cname == nullptr || !CheckStructArguments(cstruct)) {
-    Ferror32 = FEINVAL;
-    return -1;
-  }
-  const ViewMember* member = found->Find(cname);
-  if (member == nullptr) {
-    Ferror32 = FNOCNAME;
-    return -1;
-  }
-  if (oc < 0 || oc >= member->count) {
-    Ferror32 = FEINVAL;
-    return -1;
-  }
-  return IsNullElement(*member, ElementAt(cstruct, *member, oc)) ? 1 : 0;
+  return NoThrow([&] {
+    const ViewPtr found = Cache().Find(view);
+    if (found == nullptr) return -1;
+    if (cname == nullptr || !CheckStructArguments(cstruct)) {
+      Ferror32 = FEINVAL;
+      return -1;
+    }
+    const ViewMember* member = found->Find(cname);
+    if (member == nullptr) {
+      Ferror32 = FNOCNAME;
+      return -1;
+    }
+    if (oc < 0 || oc >= member->count) {
+      Ferror32 = FEINVAL;
+      return -1;
+    }
+    return IsNullElement(*member, ElementAt(cstruct, *member, oc)) ? 1 : 0;
+  });
 }
 
 int Fvopt32(char* cname, int option, char* view) {
@@ -560,26 +584,30 @@ int Fvopt32(char* cname, int option, char* view) {
 }
 
 int Fvsinit32(char* cstruct, char* view) {
-  const ViewPtr found = Cache().Find(view);
-  if (found == nullptr || !CheckStructArguments(cstruct)) return -1;
-  for (const ViewMember& member : found->members) InitMember(cstruct, member);
-  return 1;
+  return NoThrow([&] {
+    const ViewPtr found = Cache().Find(view);
+    if (found == nullptr || !CheckStructArguments(cstruct)) return -1;
+    for (const ViewMember& member : found->members) InitMember(cstruct, member);
+    return 1;
+  });
 }
 
 int Fvselinit32(char* cstruct, char* cname, char* view) {
-  const ViewPtr found = Cache().Find(view);
-  if (found == nullptr || !CheckStructArguments(cstruct)) return -1;
-  if (cname == nullptr) {
-    Ferror32 = FEINVAL;
-    return -1;
-  }
-  const ViewMember* member = found->Find(cname);
-  if (member == nullptr) {
-    Ferror32 = FNOCNAME;
-    return -1;
-  }
-  InitMember(cstruct, *member);
-  return 1;
+  return NoThrow([&] {
+    const ViewPtr found = Cache().Find(view);
+    if (found == nullptr || !CheckStructArguments(cstruct)) return -1;
+    if (cname == nullptr) {
+      Ferror32 = FEINVAL;
+      return -1;
+    }
+    const ViewMember* member = found->Find(cname);
+    if (member == nullptr) {
+      Ferror32 = FNOCNAME;
+      return -1;
+    }
+    InitMember(cstruct, *member);
+    return 1;
+  });
 }
 
 void Fvrefresh32(void) { Cache().Clear(); }
