@@ -1,16 +1,17 @@
 // viewc32: checks view description files and writes the C header of their
 // views, so that programs declare the structures the view functions fill:
 //
-//   viewc32 [-n] [-d outdir] viewfile [viewfile ...]
+//   viewc32 [-n] [-d viewdir] viewfile [viewfile ...]
 //
-// Each view file "dir/name.ext" becomes "outdir/name.h" (outdir defaults to
-// the current directory). The FML32 engine reads the view files themselves
-// at run time (VIEWFILES32, VIEWDIR32), so no compiled view file is
-// written. Unless -n is given, every field a view names must be in the
-// field tables of FIELDTBLS32 and FLDTBLDIR32. A view name may appear in
-// one file only. Exit status 0, or 1 after a message on stderr
-// ("viewc32: file:line: why") when a file cannot be read, is malformed or
-// its header cannot be written; no header is left for such a file.
+// Each view file "dir/name.ext" becomes the header "name.h" in the current
+// directory and the view file "viewdir/name.V" (viewdir defaults to the
+// current directory) for VIEWFILES32 and VIEWDIR32. The FML32 engine reads
+// view descriptions as text, so "name.V" is the checked description itself.
+// Unless -n is given, every field a view names must be in the field tables
+// of FIELDTBLS32 and FLDTBLDIR32. A view name may appear in one file only.
+// Exit status 0, or 1 after a message on stderr ("viewc32: file:line: why")
+// when a file cannot be read, is malformed or its output cannot be written;
+// then nothing is written for that file.
 //
 // The header, guarded against a second inclusion, declares per view
 //   struct <view> {
@@ -99,7 +100,9 @@ std::string Declare(const ViewDescription& view) {
   return text + "};\n\n";
 }
 
-void WriteHeader(const std::string& path, const std::string& text) {
+// Writes through a temporary file and a rename, so that a build never sees
+// half a file.
+void WriteWhole(const std::string& path, const std::string& text) {
   const std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
@@ -118,21 +121,21 @@ void WriteHeader(const std::string& path, const std::string& text) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: viewc32 [-n] [-d outdir] viewfile [viewfile ...]\n");
+  std::fprintf(stderr, "usage: viewc32 [-n] [-d viewdir] viewfile [viewfile ...]\n");
   return 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string outdir = ".";
+  std::string viewdir = ".";
   bool checkFields = true;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "-d") {
       if (++i == argc) return Usage();
-      outdir = argv[i];
+      viewdir = argv[i];
     } else if (argument == "-n") {
       checkFields = false;
     } else if (!argument.empty() && argument[0] == '-') {
@@ -171,7 +174,8 @@ int main(int argc, char** argv) {
         }
         header += Declare(view);
       }
-      WriteHeader(outdir + "/" + BaseName(file) + ".h", header + "#endif\n");
+      WriteWhole(viewdir + "/" + BaseName(file) + ".V", text);
+      WriteWhole(BaseName(file) + ".h", header + "#endif\n");
     } catch (const Failure& failure) {
       std::fprintf(stderr, "viewc32: %s\n", failure.message.c_str());
       status = 1;

@@ -31,7 +31,7 @@ class Viewc32 : public ::testing::Test {
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("viewc32_test_" + std::to_string(::getpid()));
     fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    fs::create_directories(dir_ / "views");
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -65,7 +65,8 @@ TEST_F(Viewc32, WritesTheStructuresOfEachView) {
         "VIEW empty_ok\n"
         "char   flag  -          1 N   -  'y'\n"
         "END\n");
-  ASSERT_EQ(Tool("-d . order.v"), 0) << err_;
+  ASSERT_EQ(Tool("-d views order.v"), 0) << err_;
+  EXPECT_EQ(ReadFile(dir_ / "views/order.V"), ReadFile(dir_ / "order.v")) << "the view file the engine reads";
   EXPECT_EQ(err_, "");
   EXPECT_EQ(ReadFile(dir_ / "order.h"),
             "/* Views of order, written by viewc32 from order.v */\n"
@@ -113,7 +114,7 @@ TEST_F(Viewc32, ReportsEachMalformedFileAndWritesNoHeaderForIt) {
     Write("bad.v", c.text);
     EXPECT_EQ(Tool("bad.v"), 1) << c.text;
     EXPECT_EQ(err_, std::string("viewc32: bad.v:") + c.message + "\n") << c.text;
-    EXPECT_FALSE(fs::exists(dir_ / "bad.h")) << c.text;
+    EXPECT_FALSE(fs::exists(dir_ / "bad.h") || fs::exists(dir_ / "bad.V")) << c.text;
   }
 
   Write("a.v", "VIEW v\nlong a ITEM_NO 1 - - -\nEND\n");
@@ -128,7 +129,7 @@ TEST_F(Viewc32, ReportsEachMalformedFileAndWritesNoHeaderForIt) {
   EXPECT_EQ(err_, "viewc32: c.v: view w: field NO_SUCH is not in the field tables\n");
   EXPECT_EQ(Tool("-n c.v"), 0) << "-n: no field checks";
   EXPECT_EQ(Tool("-x c.v"), 1);
-  EXPECT_EQ(err_, "usage: viewc32 [-n] [-d outdir] viewfile [viewfile ...]\n");
+  EXPECT_EQ(err_, "usage: viewc32 [-n] [-d viewdir] viewfile [viewfile ...]\n");
 }
 
 }  // namespace

@@ -348,9 +348,9 @@ extern int Fmbpack32(char *enc, void *ind, FLDLEN32 indlen, void *packed, FLDLEN
 extern int Fmbunpack32(void *packed, FLDLEN32 srclen, char *enc, void *outd, FLDLEN32 *outdlen, long flags);
 
 /* Views: C structures described by view files, exchanged with buffers.
- * This engine reads the view description files themselves (the text that a
- * view compiler would compile; tools/viewc32 checks them and writes the C
- * header): VIEWFILES32 lists them (comma-separated), each looked up in the
+ * This engine reads view descriptions as text, not compiled (tools/viewc32
+ * checks a description file and writes the C header and "x.V", the checked
+ * text): VIEWFILES32 lists the files (comma-separated), each looked up in the
  * colon-separated directories of VIEWDIR32 (the current directory when
  * unset); for a name "x.V" (a compiled file elsewhere) that is not found,
  * "x.v" and "x" are tried.

@@ -1,7 +1,8 @@
 // Views: the structures of tests/data/view32/shop.v, declared by the header
-// viewc32 writes for it (so the engine's layout meets the compiler's),
-// filled from buffers and moved into them, initialised to null values and
-// tested for them, with their mapping options and errors.
+// viewc32 writes for it (so the engine's layout meets the compiler's) and
+// read from the view file it writes; filled from buffers and moved into
+// them, initialised to null values and tested for them, with their mapping
+// options, expressions and errors.
 #include <fml32.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -57,7 +58,7 @@ void ExpectFerror(long result, int error, const std::string& what) {
 class Views : public ::testing::Test {
  protected:
   void SetUp() override {
-    UseViewFiles("shop.v");
+    UseViewFiles("shop.V", VIEW_OBJECT_DIR);  // as viewc32 wrote it
     Fnmid_unload32();
     Fidnm_unload32();
     setenv("FLDTBLDIR32", DataDir().c_str(), 1);
