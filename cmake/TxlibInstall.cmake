@@ -1,12 +1,17 @@
 # Installs the library as the CMake package "txlib":
 #   find_package(txlib) gives txlib::txlib (everything), txlib::fml32
-#   (the FML32/ATMI platform alone), the tool txlib::mkfldhdr32 and the
-#   function txlib_fml32_header (cmake/TxlibFieldHeaders.cmake).
+#   (the FML32/ATMI platform alone), the tools txlib::mkfldhdr32 and (with
+#   the builtin platform) txlib::viewc32 and the function
+#   txlib_fml32_header (cmake/TxlibFieldHeaders.cmake).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(TXLIB_INSTALL_TARGETS txlib txlib_fml32 txlib_platform txlib_client txlib_buffer txlib_xml
     txlib_service txlib_dataset)
+
+if(TXLIB_PLATFORM STREQUAL "builtin")
+  list(APPEND TXLIB_INSTALL_TARGETS viewc32)  # a vendor's installation brings its own
+endif()
 
 install(TARGETS ${TXLIB_INSTALL_TARGETS} mkfldhdr32
         EXPORT txlibTargets

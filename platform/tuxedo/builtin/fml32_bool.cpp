@@ -37,8 +37,11 @@
 #include <string>
 #include <vector>
 
+#include "fml32_boolnames.h"
 #include "fml32_pattern.h"
 #include "fml32_scratch.h"
+
+using Tx::Fml32Builtin::ExpressionNames;
 
 namespace {
 
@@ -349,7 +352,8 @@ class Compiler {
       ++at_;
     }
     const std::string name(start, at_);
-    const FLDID32 id = Fldid32(const_cast<char*>(name.c_str()));
+    const ExpressionNames* names = Tx::Fml32Builtin::Detail::expressionNames;
+    const FLDID32 id = names != nullptr ? names->IdOf(name) : Fldid32(const_cast<char*>(name.c_str()));
     if (id == BADFLDID) Fail(Ferror32 != 0 ? Ferror32 : FBADNAME);
     Node node = Blank(Op::Field, Type::Long);
     node.field = id;
@@ -728,7 +732,8 @@ void Print(const Tree& tree, std::int32_t index, std::string& out) {
     }
     case Op::Field: case Op::Exists: {
       const int saved = Ferror32;
-      const char* name = Fname32(node.field);
+      const ExpressionNames* names = Tx::Fml32Builtin::Detail::expressionNames;
+      const char* name = names != nullptr ? names->NameOf(node.field) : Fname32(node.field);
       Ferror32 = saved;
       if (name != nullptr) {
         out += name;

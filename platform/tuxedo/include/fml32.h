@@ -331,6 +331,93 @@ extern void Fboolpr32(char *tree, FILE *iop);
 extern int Fwrite32(FBFR32 *fbfr, FILE *iop);
 extern int Fread32(FBFR32 *fbfr, FILE *iop);
 
+/* Multibyte text: an FLD_MBSTRING value holds an encoding name and the
+ * bytes of a text in that encoding, packed by Fmbpack32 and taken apart by
+ * Fmbunpack32; the other functions treat it as bytes, like carray.
+ * Fmbpack32 packs enc (printable, at most 64 characters; not stored with
+ * FBUFENC, the text then being in the buffer's own encoding) and indlen
+ * bytes at ind into packed, of *size bytes; *size receives the packed
+ * length. Fmbunpack32 copies the encoding name (with its zero byte; "" for
+ * a value packed with FBUFENC) to enc when enc is not NULL and the text to
+ * outd, of *outdlen bytes; *outdlen receives the text's length. Both
+ * return 0, or -1 with FEINVAL (NULL arguments, a bad name, unknown flags,
+ * a value that is not packed) or FNOSPACE (the output is too small; the
+ * size needed is then in *size or *outdlen). */
+#define FBUFENC 0x1
+extern int Fmbpack32(char *enc, void *ind, FLDLEN32 indlen, void *packed, FLDLEN32 *size, long flags);
+extern int Fmbunpack32(void *packed, FLDLEN32 srclen, char *enc, void *outd, FLDLEN32 *outdlen, long flags);
+
+/* Views: C structures described by view files, exchanged with buffers.
+ * This engine reads view descriptions as text, not compiled (tools/viewc32
+ * checks a description file and writes the C header and "x.V", the checked
+ * text): VIEWFILES32 lists the files (comma-separated), each looked up in the
+ * colon-separated directories of VIEWDIR32 (the current directory when
+ * unset); for a name "x.V" (a compiled file elsewhere) that is not found,
+ * "x.v" and "x" are tried.
+ * They are read on first use and cached until Fvrefresh32. Field names in
+ * them are resolved through the field tables on each call (FBADNAME when
+ * one is not there).
+ *
+ * Errors common to the view functions: FBADVIEW (no file describes the
+ * view, or view is NULL), FVFOPEN (a listed file cannot be read) or
+ * FVFSYNTAX (a listed file is malformed) when the view was not found in
+ * the files that could be read, FNOCNAME (no such member), FEINVAL (a NULL
+ * structure or name, an occurrence outside the member, a bad mode or
+ * option). Members of type dec_t are not supported (FVFSYNTAX); the
+ * conversions to and from foreign machine formats (Fvstot32, Fvttos32) are
+ * not provided. */
+
+/* Fvstof32 modes: as Fupdate32, Fojoin32, Fjoin32 and Fconcat32. */
+#define FUPDATE 1
+#define FCONCAT 2
+#define FJOIN   3
+#define FOJOIN  4
+/* Fvopt32 options: no mapping, buffer to structure, structure to buffer,
+ * both ways (flags N, S, F and none in the view file). */
+#define F_OFF  0
+#define F_FTOS 1
+#define F_STOF 2
+#define F_BOTH 3
+
+/* Fills the structure from the buffer: per mapped member, occurrence i of
+ * its field goes to element i (converted to the member's type; text longer
+ * than the element is cut), elements without an occurrence get the null
+ * value, surplus occurrences are ignored; count members receive the number
+ * of occurrences transferred, length members the bytes (a string's with
+ * its zero byte). Members mapped F or N are left alone. On failure the
+ * structure is unchanged. 1 or -1. */
+extern int Fvftos32(FBFR32 *fbfr, char *cstruct, char *view);
+/* Moves the structure into the buffer: the non-null elements of each mapped
+ * member (the first C_<cname> elements when the member has a count member;
+ * FBADACM when that is negative) become occurrences 0, 1, ... of its field,
+ * combined with the buffer by mode. On failure (FNOSPACE above all) the
+ * buffer is unchanged. 1 or -1. */
+extern int Fvstof32(FBFR32 *fbfr, char *cstruct, int mode, char *view);
+/* 1 when element oc of the member holds the null value, 0 when not (never
+ * for a member whose null value is NONE), -1 on error. */
+extern int Fvnull32(char *cstruct, char *cname, FLDOCC32 oc, char *view);
+/* Sets the mapping of a member for this process (until Fvrefresh32). */
+extern int Fvopt32(char *cname, int option, char *view);
+/* Sets every member (or one) to its null value, count members to 0 and
+ * length members to the length of the null value. 1 or -1. */
+extern int Fvsinit32(char *cstruct, char *view);
+extern int Fvselinit32(char *cstruct, char *cname, char *view);
+/* Drops the cached views (and Fvopt32 changes); the next call reads the
+ * view files again. */
+extern void Fvrefresh32(void);
+/* The expression functions over a structure: names in the expression are
+ * the view's members (FNOCNAME for others), each element up to the count
+ * member (when the member has one) an occurrence; otherwise as Fboolco32,
+ * Fboolev32, Ffloatev32 and Fboolpr32. A tree from Fvboolco32 is evaluated
+ * and printed with the same view. */
+extern char *Fvboolco32(char *expression, char *viewname);
+extern int Fvboolev32(char *cstruct, char *tree, char *viewname);
+extern double Fvfloatev32(char *cstruct, char *tree, char *viewname);
+extern void Fvboolpr32(char *tree, FILE *iop, char *viewname);
+/* sizeof the view's structure, or -1 with FEINVAL when there is no such
+ * view (FVFOPEN, FVFSYNTAX as above). */
+extern long Fvneeded32(char *subtype);
+
 #ifdef __cplusplus
 }
 #endif
