@@ -843,6 +843,18 @@ void RequireBytes(TStream* stream, std::int64_t count) {
 // need. So the image is only walked, in order, and its values are added to a
 // new buffer of this engine; the image itself never becomes the buffer.
 
+// Frees a block that held an image. It is made an empty buffer first:
+// freeing a typed buffer may walk its fields, which must never reach an
+// image that turned out damaged.
+struct EmptyingTpFree {
+  long Length;
+  void operator()(FBFR32* block) const noexcept {
+    Finit32(block, static_cast<FLDLEN32>(Length));
+    Ferror32 = 0;
+    tpfree(reinterpret_cast<char*>(block));
+  }
+};
+
 // The image's own size, or 0 when FML32 refuses it or its sizes disagree
 // with each other or with the image's length.
 long ImageSize(FBFR32* image, long length) {
@@ -1073,19 +1085,25 @@ void TTxFbfr::WriteFBFRdata(TStream* Stream) {
 void TTxFbfr::ReadFBFRdata(TStream* Stream) {
   const auto length = static_cast<std::int32_t>(GetInt32(Stream));
   if (length < Fneeded32(0, 0) || length > Stream->GetSize() - Stream->GetPosition()) RefuseImage();
-  // Plain memory, not a typed buffer: freeing a typed buffer may walk its
-  // fields, which an image that turns out damaged must never reach.
-  const auto image = std::make_unique<std::max_align_t[]>(
-      static_cast<std::size_t>(length) / sizeof(std::max_align_t) + 1);
+  // A typed buffer of its own, so that the engine knows how far the image
+  // may reach whatever its header says.
+  tperrno = 0;
+  const std::unique_ptr<FBFR32, EmptyingTpFree> image(
+      reinterpret_cast<FBFR32*>(tpalloc(const_cast<char*>("FML32"), nullptr, length)),
+      EmptyingTpFree{length});
+  if (!image) {
+    CheckTperrno(AnsiString());
+    throw Exception("ERROR!!!"_ansi);
+  }
   Stream->ReadBuffer(image.get(), length);
-  FBFR32* const fields = reinterpret_cast<FBFR32*>(image.get());
+  FBFR32* const fields = image.get();
   const long size = ImageSize(fields, length);
   Ferror32 = 0;
   if (size == 0) RefuseImage();
   tperrno = 0;
   OwnedFbfr copy = AllocateFml32(size);
   if (!copy) {
-    CheckTperrno(OpLabel(AnsiString()));
+    CheckTperrno(AnsiString());
     throw Exception("ERROR!!!"_ansi);
   }
   const bool copied = CopyImage(fields, copy.get());
