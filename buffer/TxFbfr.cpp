@@ -836,24 +836,63 @@ void RequireBytes(TStream* stream, std::int64_t count) {
       "nie został wczytany"_ansi);
 }
 
-// Every field of the block can be walked and found again, and the block's
-// own sizes agree with each other and with the image's length.
-bool ImageIsSound(FBFR32* image, long length) {
-  if (Fielded32(image) != 1) return false;
+// An image is the memory of a buffer of the engine that wrote it. Beyond
+// the checks that FML32 itself offers (Fielded32 and the buffer's own sizes)
+// nothing about its inside can be checked without knowing the engine's
+// layout, and an engine's lookups may trust offsets that its walk does not
+// need. So the image is only walked, in order, and its values are added to a
+// new buffer of this engine; the image itself never becomes the buffer.
+
+// Frees a block that held an image. It is made an empty buffer first:
+// freeing a typed buffer may walk its fields, which must never reach an
+// image that turned out damaged.
+struct EmptyingTpFree {
+  long Length;
+  void operator()(FBFR32* block) const noexcept {
+    Finit32(block, static_cast<FLDLEN32>(Length));
+    Ferror32 = 0;
+    tpfree(reinterpret_cast<char*>(block));
+  }
+};
+
+// The image's own size, or 0 when FML32 refuses it or its sizes disagree
+// with each other or with the image's length.
+long ImageSize(FBFR32* image, long length) {
+  if (Fielded32(image) != 1) return 0;
   const long size = Fsizeof32(image);
   const long used = Fused32(image);
   const long unused = Funused32(image);
-  if (size <= 0 || size > length || used < 0 || unused < 0 || used + unused != size) return false;
-  const FLDOCC32 total = Fnum32(image);
-  FLDOCC32 walked = 0;
+  if (size <= 0 || size > length || used < 0 || unused < 0 || used + unused != size) return 0;
+  return size;
+}
+
+// Adds every occurrence of the image to Copy, an empty buffer of the
+// image's size. False when the walk fails, disagrees with the image's count
+// or meets a pointer field.
+bool CopyImage(FBFR32* image, FBFR32* copy) {
+  const long used = Fused32(image);
+  // No value is longer than the image; the block is aligned for any type,
+  // embedded buffers included.
+  const auto slots = static_cast<std::size_t>(used) / sizeof(std::max_align_t) + 1;
+  const auto value = std::make_unique<std::max_align_t[]>(slots);
+  char* const valueBytes = reinterpret_cast<char*>(value.get());
+  // Every occurrence takes at least its field id, so a walk longer than
+  // that goes round in circles.
+  const long mostOccurrences = used / static_cast<long>(sizeof(FLDID32));
+  long walked = 0;
   FLDID32 id = FIRSTFLDID;
   FLDOCC32 occ = 0;
   int step = 0;
-  while ((step = Fnext32(image, &id, &occ, nullptr, nullptr)) > 0) {
-    if (Flen32(image, id, occ) < 0) return false;
-    ++walked;
+  for (;;) {
+    auto room = static_cast<FLDLEN32>(slots * sizeof(std::max_align_t));
+    step = Fnext32(image, &id, &occ, valueBytes, &room);
+    if (step <= 0) break;
+    if (++walked > mostOccurrences) return false;
+    // A pointer kept in an image points nowhere in this process.
+    if (Fldtype32(id) == FLD_PTR) return false;
+    if (Fadd32(copy, id, valueBytes, room) == -1) return false;
   }
-  return step == 0 && walked == total;
+  return step == 0 && walked == Fnum32(image);
 }
 
 }  // namespace
@@ -1046,21 +1085,35 @@ void TTxFbfr::WriteFBFRdata(TStream* Stream) {
 void TTxFbfr::ReadFBFRdata(TStream* Stream) {
   const auto length = static_cast<std::int32_t>(GetInt32(Stream));
   if (length < Fneeded32(0, 0) || length > Stream->GetSize() - Stream->GetPosition()) RefuseImage();
+  // A typed buffer of its own, so that the engine knows how far the image
+  // may reach whatever its header says.
   tperrno = 0;
-  OwnedFbfr image = AllocateFml32(length);
+  const std::unique_ptr<FBFR32, EmptyingTpFree> image(
+      reinterpret_cast<FBFR32*>(tpalloc(const_cast<char*>("FML32"), nullptr, length)),
+      EmptyingTpFree{length});
   if (!image) {
     CheckTperrno(AnsiString());
     throw Exception("ERROR!!!"_ansi);
   }
   Stream->ReadBuffer(image.get(), length);
-  const bool sound = ImageIsSound(image.get(), length);
+  FBFR32* const fields = image.get();
+  const long size = ImageSize(fields, length);
   Ferror32 = 0;
-  if (!sound) RefuseImage();
+  if (size == 0) RefuseImage();
+  tperrno = 0;
+  OwnedFbfr copy = AllocateFml32(size);
+  if (!copy) {
+    CheckTperrno(AnsiString());
+    throw Exception("ERROR!!!"_ansi);
+  }
+  const bool copied = CopyImage(fields, copy.get());
+  Ferror32 = 0;
+  if (!copied) RefuseImage();
 
   Clear();
   if (Ferror32 != 0) CheckFerror(OpLabel("Wyczyszczenie bufora"_ansi), NoFieldId);
   FBFR32* const old = FFbfr;
-  FFbfr = image.release();
+  FFbfr = copy.release();
   tpfree(reinterpret_cast<char*>(old));
   FFbfrDef->Clear();
 }

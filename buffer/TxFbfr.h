@@ -259,10 +259,14 @@ class TTxFbfr : public TPersistent {
   // The raw image: its size and Fsizeof32 bytes of the buffer. Not used by
   // DefineProperties for writing.
   void WriteFBFRdata(TStream* Stream);
-  // Reads a raw image into a block of its own and checks it with FML32
-  // (Fielded32, sizes, a walk of every field) before it replaces the
-  // contents; an image of another FML32 library, or a damaged one, raises
-  // EReadError and nothing of it reaches the buffer.
+  // Reads a raw image into a block of its own, checks it with FML32
+  // (Fielded32, its sizes) and walks it field by field, adding the values to
+  // a new buffer that then replaces the contents; the image block itself is
+  // never used as the buffer. An image that FML32 refuses (one of another
+  // FML32 library, or damaged where the engine looks) raises EReadError and
+  // nothing of it reaches the buffer. The image must have been written by
+  // the same engine: its inside is that engine's own layout, which only the
+  // engine can check, and how far it checks is its own affair.
   void ReadFBFRdata(TStream* Stream);
 
   // When true, adding and deleting occurrences is refused.

@@ -2,6 +2,7 @@
 // byte and back, the contract questions before writing, records and raw
 // images that are refused without touching the buffer, and both properties
 // inside a form.
+#include <atmi.h>
 #include <fml32.h>
 #include <gtest/gtest.h>
 
@@ -210,6 +211,24 @@ TEST(FbfrData, ImageIsCheckedBeforeItIsUsed) {
   Load(b, image, &TTxFbfr::ReadFBFRdata);
   EXPECT_EQ(Contents(b), Contents(source));
 
+  // Every occurrence comes back in its order, also of the types the
+  // field-by-field record leaves out, and bytes after the buffer are ignored.
+  TTxFbfr rich(nullptr, 1024);
+  AddString(rich, kString, "AB");
+  AddString(rich, kString, "");
+  AddBytes(rich, kCarray, 0);
+  AddBytes(rich, kCarray, 3);
+  TTxFbfr inner(nullptr, 256);
+  AddLong(inner, kLong, 9);
+  const FLDID32 embedded = Fmkfldid32(FLD_FML32, 208);
+  ASSERT_NE(Fadd32(rich.GetFbfrP(), embedded, reinterpret_cast<char*>(inner.GetFbfrP()), 0), -1);
+  const std::string richImage = Image(rich);
+  TTxFbfr copy(nullptr, 256);
+  Load(copy, Le(static_cast<std::uint32_t>(rich.GetFbfrSize()) + 8) + richImage.substr(4) + "trailing",
+       &TTxFbfr::ReadFBFRdata);
+  EXPECT_EQ(Fcmp32(copy.GetFbfrP(), rich.GetFbfrP()), 0);
+  EXPECT_EQ(Foccur32(copy.GetFbfrP(), kCarray), 2);
+
   const std::string refused =
       "Obraz bufora FML (FBFRdata) jest uszkodzony albo zapisała go inna biblioteka FML32 - nie został wczytany"_ansi
           .str();
@@ -221,6 +240,15 @@ TEST(FbfrData, ImageIsCheckedBeforeItIsUsed) {
   EXPECT_EQ(Refused<EReadError>(b, Le(600) + image.substr(4), &TTxFbfr::ReadFBFRdata), refused);
   EXPECT_EQ(Refused<EReadError>(b, Le(512) + std::string(512, '\x5A'), &TTxFbfr::ReadFBFRdata),
             refused);
+  // A pointer saved with the image points nowhere in this process.
+  TTxFbfr withPointer(nullptr, 256);
+  char* pointed = tpalloc(const_cast<char*>("FML32"), nullptr, 256);
+  const FLDID32 pointer = Fmkfldid32(FLD_PTR, 209);
+  ASSERT_NE(Fadd32(withPointer.GetFbfrP(), pointer, reinterpret_cast<char*>(&pointed), 0), -1);
+  const std::string pointerImage = Image(withPointer);
+  Fdelall32(withPointer.GetFbfrP(), pointer);
+  tpfree(pointed);
+  EXPECT_EQ(Refused<EReadError>(b, pointerImage, &TTxFbfr::ReadFBFRdata), refused);
   EXPECT_EQ(Contents(b), before);
 
   // Whatever one damaged byte does, the buffer ends either refused and

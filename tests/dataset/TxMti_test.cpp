@@ -213,8 +213,8 @@ TEST_F(Engine, MisuseMessages) {
   mti.SetToSeqNo(1);
   const FLDID32 absent = Fmkfldid32(FLD_LONG, 450);
   const AnsiString failure = MessageOf<ETxFmlError>([&] { mti.tuxDelFbfrFld(absent, 0); });
-  EXPECT_EQ(failure.Pos("Błąd FML #4: Pole <"_ansi + AnsiString(static_cast<unsigned long>(absent)) + "> - " +
-                        AnsiString(Fstrerror32(FNOTPRES))),
+  EXPECT_EQ(failure.Pos("Błąd FML #"_ansi + AnsiString(FNOTPRES) + ": Pole <" +
+                        AnsiString(static_cast<unsigned long>(absent)) + "> - " + AnsiString(Fstrerror32(FNOTPRES))),
             1)
       << failure.c_str();
 }
@@ -448,7 +448,9 @@ TEST_F(Engine, IndexExpressionErrorsLeaveNaturalOrder) {
   contract.FindFldDefByName("AMOUNT")->SetTxFldId(static_cast<long>(kAmount));
   buffer.DeleteOcc(kAmount, 1);
   const AnsiString failure = MessageOf([&] { mti.MakeIndex("amount"); });
-  EXPECT_EQ(failure.Pos("Błąd: Błąd FML #4: Pole <"_ansi + AnsiString(static_cast<unsigned long>(kAmount)) + "> - "), 1)
+  EXPECT_EQ(failure.Pos("Błąd: Błąd FML #"_ansi + AnsiString(FNOTPRES) + ": Pole <" +
+                        AnsiString(static_cast<unsigned long>(kAmount)) + "> - "),
+            1)
       << failure.c_str();
   EXPECT_EQ(Ids(), (std::vector<int>{1, 2}));
   EXPECT_EQ(mti.GetIndexExpr(), "name");
