@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -288,12 +289,39 @@ bool DecodeBase64(std::string_view text, std::string& bytes) {
   return true;
 }
 
-// C's atof in the "C" locale: the application may have switched the C
-// library to a locale with a decimal comma.
-double ParseDouble(const AnsiString& text) {
+// C's atof in the "C" locale (the application may have switched the C
+// library to a locale with a decimal comma), after the last ',' of the text
+// has become '.'.
+double ParseDecimal(std::string_view text) {
+  char local[64];
+  std::string longText;
+  char* number = local;
+  if (text.size() < sizeof local) {
+    std::memcpy(local, text.data(), text.size());
+    local[text.size()] = '\0';
+  } else {
+    longText.assign(text);
+    number = longText.data();
+  }
+  if (const std::size_t comma = text.rfind(','); comma != std::string_view::npos) number[comma] = '.';
   static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-  if (cLocale == locale_t{}) return std::atof(text.c_str());
-  return strtod_l(text.c_str(), nullptr, cLocale);
+  if (cLocale == locale_t{}) return std::atof(number);
+  return strtod_l(number, nullptr, cLocale);
+}
+
+// StrToInt of the text; plain decimal numbers, what the export writes, are
+// read here without a string of their own.
+int IntegerOf(std::string_view text) {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (!digits.empty() && digits.size() <= 9) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error == std::errc() && end == digits.data() + digits.size() && digits[0] != '+' &&
+        digits[0] != '-')
+      return negative ? -value : value;
+  }
+  return StrToInt(AnsiString(text));
 }
 
 Variant IntegerVariant(long long value) {
@@ -305,32 +333,32 @@ class ValueAdder {
  public:
   explicit ValueAdder(TTxFbfr& fbfr) : FFbfr(fbfr) {}
 
-  void Add(FLDID32 id, const AnsiString& text) {
-    if (text.IsEmpty()) {
+  // Adds the value of one element: its field id's text and its own text,
+  // both Windows-1250.
+  void Add(std::string_view idText, std::string_view text) {
+    const auto id = static_cast<FLDID32>(IntegerOf(idText));
+    if (text.empty()) {
       FFbfr.AppendOcc(id, Null());
       return;
     }
     switch (Fldtype32(id)) {
       case FLD_CARRAY: {
         std::string bytes;
-        if (!DecodeBase64(text.view(), bytes) || bytes.empty()) return;
+        if (!DecodeBase64(text, bytes) || bytes.empty()) return;
         FFbfr.AppendOcc(id, Variant(AnsiString(std::move(bytes))));
         break;
       }
       case FLD_FLOAT:
-      case FLD_DOUBLE: {
-        AnsiString number = text;
-        if (const int comma = number.LastDelimiter(","); comma > 0) number[comma] = '.';
-        FFbfr.AppendOcc(id, Variant(ParseDouble(number)));
+      case FLD_DOUBLE:
+        FFbfr.AppendOcc(id, Variant(ParseDecimal(text)));
         break;
-      }
       case FLD_LONG: {
-        const long long value = StrToInt(text);
+        const long long value = IntegerOf(text);
         FFbfr.AppendOcc(id, IntegerVariant(IsDate(id) ? value + 1 : value));
         break;
       }
       default:
-        FFbfr.AppendOcc(id, Variant(text));
+        FFbfr.AppendOcc(id, Variant(AnsiString(text)));
         break;
     }
   }
@@ -347,6 +375,43 @@ class ValueAdder {
   TTxFbfr& FFbfr;
   FLDID32 FDateKnownFor = BADFLDID;
   bool FDate = false;
+};
+
+// The elements of one readElements walk, added as they come. No exception
+// may cross the parser's interface: the first one is kept, the walk is
+// stopped, and the import raises it afterwards.
+class ImportSink final : public IXmlDomElementSink {
+ public:
+  ImportSink(TTxFbfr& fbfr, int documentLength)
+      : FFbfr(fbfr), FAdder(fbfr), FDocumentLength(documentLength) {}
+
+  HRESULT OnElement(bool HasAttribute, std::string_view Attribute,
+                    std::string_view Text) override {
+    try {
+      if (FFirst) {
+        FFirst = false;
+        if (FDocumentLength > LargeDocument) FFbfr.EnsureSpace(0, -1, FDocumentLength);
+      }
+      if (!HasAttribute) CheckImportResult(S_FALSE);  // as getNamedItem's "not found"
+      FAdder.Add(Attribute, Text);
+      return S_OK;
+    } catch (...) {
+      FFailure = std::current_exception();
+      return E_ABORT;
+    }
+  }
+
+  // Raises what stopped the walk, if anything did.
+  void RaiseFailure() const {
+    if (FFailure) std::rethrow_exception(FFailure);
+  }
+
+ private:
+  TTxFbfr& FFbfr;
+  ValueAdder FAdder;
+  int FDocumentLength;
+  bool FFirst = true;
+  std::exception_ptr FFailure;
 };
 
 // The document for the parser, as UTF-16: the conversion of WideString in
@@ -401,6 +466,19 @@ void ImportFMLFromXML(TTxFbfr* Fbfr, const AnsiString& Text) {
   document->put_async(variantFalse);
   document->put_resolveExternals(variantFalse);
   VARIANT_BOOL loaded = variantFalse;
+
+  // Our own parser reads the Windows-1250 text and hands over the elements
+  // in one walk; any other goes node by node.
+  TComInterface<IXmlDomElementReader> reader;
+  if (SUCCEEDED(document.As(reader))) {
+    TX_HRCHECK(reader->loadAnsiXML(Text, &loaded));
+    ImportSink sink(*Fbfr, Text.Length());
+    const HRESULT hr = reader->readElements("FML32/OCC", "id", &sink);
+    sink.RaiseFailure();
+    CheckImportResult(hr);
+    return;
+  }
+
   TX_HRCHECK(document->loadXML(DocumentText(Text), &loaded));
 
   TComInterface<IXmlDomNodeList> elements;
@@ -423,10 +501,10 @@ void ImportFMLFromXML(TTxFbfr* Fbfr, const AnsiString& Text) {
 
     WideString idText;
     TX_HRCHECK(idAttribute->get_text(&idText));
-    const auto id = static_cast<FLDID32>(StrToInt(NarrowText(idText)));
+    const AnsiString id = NarrowText(idText);
     WideString valueText;
     TX_HRCHECK(element->get_text(&valueText));
-    adder.Add(id, NarrowText(valueText));
+    adder.Add(id.view(), NarrowText(valueText).view());
   }
 }
 

@@ -37,8 +37,19 @@
 //     empty document, never an exception or a partial tree.
 // async and resolveExternals are accepted and have no effect: loading is
 // always synchronous and external resources are never read.
+//
+// Besides the DOM interfaces the document object offers IXmlDomElementReader
+// (ask for it with QueryInterface): it loads Windows-1250 text without a
+// UTF-16 copy and hands the caller the id-like attribute and the text of each
+// selected element as Windows-1250 views, without a COM object or a wide
+// string per node. A caller must still work with a parser that lacks it
+// (another registered class) through the DOM interfaces; both give the same
+// documents, texts and failures.
 #pragma once
 
+#include <string_view>
+
+#include "platform/framework/AnsiString.h"
 #include "platform/framework/Com.h"
 #include "platform/framework/WideString.h"
 #include "platform/framework/WinTypes.h"
@@ -109,6 +120,51 @@ struct IXmlDomDocument : IXmlDomNode {
 
  protected:
   ~IXmlDomDocument() = default;
+};
+
+// Receives the elements IXmlDomElementReader::readElements selects. Not a
+// COM object: the caller keeps it alive for the call. It must not raise;
+// a failure is reported by its result.
+struct IXmlDomElementSink {
+  // One element, in document order: the value of the asked attribute
+  // (HasAttribute false and an empty view when the element has none) and the
+  // element's text content, both in Windows-1250 exactly as AnsiString gives
+  // them from the WideString of get_text (controls restored, characters
+  // Windows-1250 lacks as '?'). The views belong to the reader and are valid
+  // during the call only. S_OK goes on to the next element; any other result
+  // ends the walk and is readElements' result.
+  virtual HRESULT OnElement(bool HasAttribute, std::string_view Attribute,
+                            std::string_view Text) = 0;
+
+ protected:
+  ~IXmlDomElementSink() = default;
+};
+
+// The bulk reading of a document, on the same object as its IXmlDomDocument
+// (the same content: a text loaded through either interface is the one both
+// see).
+struct IXmlDomElementReader : IUnknown {
+  static constexpr IID Uuid = "{5B0C93E5-7A4D-4F63-9C1E-2D8A61F04B17}"_guid;
+  using Base = IUnknown;
+
+  // loadXML of WideString(Xml): Xml is Windows-1250 text, converted to UTF-8
+  // in one pass (plain ASCII is parsed in place). The same rules, results
+  // and empty document on failure as loadXML.
+  virtual HRESULT loadAnsiXML(const AnsiString& Xml, VARIANT_BOOL* IsSuccessful) = 0;
+  // Calls Sink for every element a child path selects from the document
+  // ("FML32/OCC": the OCC children of the root element FML32), in document
+  // order: the same elements as selectNodes of that path. A path step is an
+  // element name without a prefix and matches elements in no namespace.
+  // S_OK after the last element (at once for an empty document);
+  // E_INVALIDARG for a path that is not such a child path, or an empty
+  // AttributeName; E_POINTER for a null Sink; E_OUTOFMEMORY; otherwise the
+  // first result of Sink other than S_OK, without error information of its
+  // own.
+  virtual HRESULT readElements(const AnsiString& Path, const AnsiString& AttributeName,
+                               IXmlDomElementSink* Sink) = 0;
+
+ protected:
+  ~IXmlDomElementReader() = default;
 };
 
 // The parser's class, served in-process.
