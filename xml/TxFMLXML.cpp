@@ -244,48 +244,71 @@ void CheckImportResult(HRESULT hr) {
   throw Exception("Błąd importu FML z XML"_ansi);
 }
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// The value of each character in base64 text: 0 to 63 for the alphabet,
+// else one of the marks below.
+constexpr signed char Base64Space = -1;
+constexpr signed char Base64Padding = -2;
+constexpr signed char Base64Invalid = -3;
 
-bool IsBase64Space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+struct Base64Values {
+  signed char Of[256];
+  Base64Values() {
+    for (signed char& value : Of) value = Base64Invalid;
+    for (int i = 0; i < 64; ++i)
+      Of[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<signed char>(i);
+    for (const char c : {' ', '\t', '\n', '\r'}) Of[static_cast<unsigned char>(c)] = Base64Space;
+    Of[static_cast<unsigned char>('=')] = Base64Padding;
+  }
+  int operator()(char c) const { return Of[static_cast<unsigned char>(c)]; }
+};
 
 // RFC 4648 base64 with "=" padding; white space anywhere is skipped. False
 // for a character outside the alphabet, a length that is not a multiple of
 // four, or padding anywhere but at the end of the last group.
 bool DecodeBase64(std::string_view text, std::string& bytes) {
-  bytes.clear();
-  bytes.reserve(text.size() / 4 * 3);
+  static const Base64Values valueOf;
+  bytes.resize(text.size() / 4 * 3 + 3);  // room for every group and a padded end
+  char* out = bytes.data();
+  const auto emit = [&out](std::uint32_t group, int count) {
+    *out++ = static_cast<char>(group >> 16);
+    if (count > 1) *out++ = static_cast<char>(group >> 8);
+    if (count > 2) *out++ = static_cast<char>(group);
+  };
   std::uint32_t group = 0;
   int filled = 0;   // characters in the current group
   int padding = 0;  // '=' seen
-  for (const char c : text) {
-    if (IsBase64Space(c)) continue;
-    if (c == '=') {
+  for (std::size_t i = 0; i < text.size();) {
+    // Whole groups of four alphabet characters, what the export writes.
+    if (filled == 0 && padding == 0) {
+      for (; i + 4 <= text.size(); i += 4) {
+        const int a = valueOf(text[i]), b = valueOf(text[i + 1]), c = valueOf(text[i + 2]),
+                  d = valueOf(text[i + 3]);
+        if ((a | b | c | d) < 0) break;
+        emit(static_cast<std::uint32_t>((a << 18) | (b << 12) | (c << 6) | d), 3);
+      }
+      if (i == text.size()) break;
+    }
+    const int value = valueOf(text[i++]);
+    if (value == Base64Space) continue;
+    if (value == Base64Padding) {
       if (filled < 2 || ++padding + filled > 4) return false;
       continue;
     }
-    const int value = Base64Value(c);
     if (value < 0 || padding > 0) return false;
     group = (group << 6) | static_cast<std::uint32_t>(value);
     if (++filled == 4) {
-      bytes += static_cast<char>(group >> 16);
-      bytes += static_cast<char>(group >> 8);
-      bytes += static_cast<char>(group);
+      emit(group, 3);
       group = 0;
       filled = 0;
     }
   }
-  if (padding == 0) return filled == 0;
-  if (filled + padding != 4) return false;
-  group <<= 6 * padding;
-  bytes += static_cast<char>(group >> 16);
-  if (filled == 3) bytes += static_cast<char>(group >> 8);
+  if (padding == 0) {
+    if (filled != 0) return false;
+  } else {
+    if (filled + padding != 4) return false;
+    emit(group << (6 * padding), filled - 1);
+  }
+  bytes.resize(static_cast<std::size_t>(out - bytes.data()));
   return true;
 }
 

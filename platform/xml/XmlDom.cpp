@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -289,9 +290,16 @@ std::string ToUtf8(std::u16string_view text) {
 // Windows-1250 to UTF-8 in one pass over a table of the upper half; plain
 // ASCII needs no conversion at all.
 bool IsPlainAscii(std::string_view text) noexcept {
-  unsigned char bits = 0;
-  for (const char c : text) bits |= static_cast<unsigned char>(c);
-  return bits < 0x80;
+  constexpr std::uint64_t highBits = 0x8080808080808080u;
+  std::uint64_t bits = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    bits |= word;
+  }
+  for (; i < text.size(); ++i) bits |= static_cast<unsigned char>(text[i]);
+  return (bits & highBits) == 0;
 }
 
 std::string Cp1250ToUtf8(std::string_view text) {
