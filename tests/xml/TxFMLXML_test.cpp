@@ -17,6 +17,7 @@
 
 #include "platform/framework/Com.h"
 #include "platform/xml/XmlDom.h"
+#include "tests/xml/DomOnlyParser.h"
 
 namespace Tx {
 namespace {
@@ -249,30 +250,6 @@ TEST_F(FmlXml, HostileDocumentsImportNothing) {
 
 // ---- The element reader against the node-by-node route -------------------------------
 
-// A parser that offers only the DOM interfaces, as a class registered by
-// someone else would: it forwards to one document of ours, so the import
-// reads it node by node.
-class TDomOnlyDocument final : public TComObject<IXmlDomDocument> {
- public:
-  explicit TDomOnlyDocument(TComInterface<IXmlDomDocument> inner) : FInner(std::move(inner)) {}
-
-  HRESULT get_attributes(IXmlDomNamedNodeMap** map) override { return FInner->get_attributes(map); }
-  HRESULT get_text(WideString* text) override { return FInner->get_text(text); }
-  HRESULT selectNodes(const WideString& query, IXmlDomNodeList** list) override {
-    return FInner->selectNodes(query, list);
-  }
-  HRESULT put_async(VARIANT_BOOL value) override { return FInner->put_async(value); }
-  HRESULT put_resolveExternals(VARIANT_BOOL value) override {
-    return FInner->put_resolveExternals(value);
-  }
-  HRESULT loadXML(const WideString& xml, VARIANT_BOOL* ok) override {
-    return FInner->loadXML(xml, ok);
-  }
-
- private:
-  TComInterface<IXmlDomDocument> FInner;
-};
-
 class FmlXmlRoutes : public FmlXml {
  protected:
   // What importing text leaves: the buffer's export, after the message of
@@ -288,14 +265,7 @@ class FmlXmlRoutes : public FmlXml {
   }
   // The outcome through the node-by-node route, which must be the same.
   std::string OutcomeNodeByNode(const std::string& text) {
-    TComInterface<IXmlDomDocument> inner;
-    EXPECT_EQ(CoCreateInstance(CLSID_TxXmlDomDocument, nullptr, 0x17, inner), S_OK);
-    const TComClassRegistration domOnly(
-        CLSID_TxXmlDomDocument, "", CLSCTX_INPROC_SERVER,
-        [inner](IUnknown*, TComInterface<IUnknown>& object) {
-          object = TComInterface<IUnknown>((new TDomOnlyDocument(inner))->Identity());
-          return S_OK;
-        });
+    const TDomOnlyParser domOnly;
     return Outcome(text);
   }
   // The outcome, checked to be the same both ways.
