@@ -140,5 +140,80 @@ TEST_F(XmlDom, RefusedTextsLeaveAnEmptyDocument) {
   }
 }
 
+// ---- The element reader -----------------------------------------------------------
+
+// Writes each element as "id:text" ("<none>" without the attribute), the
+// texts in UTF-8; answers Stop at element StopAt.
+class TElementLog final : public IXmlDomElementSink {
+ public:
+  HRESULT OnElement(bool HasAttribute, std::string_view Attribute, std::string_view Text) override {
+    Lines.push_back((HasAttribute ? AnsiToUtf8(AnsiString(Attribute)) : "<none>") + ":" +
+                    AnsiToUtf8(AnsiString(Text)));
+    return static_cast<int>(Lines.size()) == StopAt ? Stop : S_OK;
+  }
+  std::vector<std::string> Lines;
+  int StopAt = -1;
+  HRESULT Stop = S_OK;
+};
+
+TEST_F(XmlDom, ElementReaderHandsOverWhatTheNodesGive) {
+  TComInterface<IXmlDomElementReader> reader;
+  ASSERT_EQ(FDoc.As(reader), S_OK);
+  const auto read = [&](const char* path, const char* attribute) {
+    TElementLog log;
+    EXPECT_EQ(reader->readElements(path, attribute, &log), S_OK) << path;
+    return log.Lines;
+  };
+  const auto load = [&](const std::string& utf8) {
+    VARIANT_BOOL ok = 1;
+    const HRESULT hr = reader->loadAnsiXML(Utf8ToAnsi(utf8), &ok);
+    EXPECT_EQ(hr, ok ? S_OK : S_FALSE);
+    return ok == -1;
+  };
+
+  // Windows-1250 text as it is and by reference, what the code page lacks
+  // as '?', the controls back, CDATA and nested text in order.
+  ASSERT_TRUE(load(
+      "<FML32 xmlns:p=\"urn:p\"><OCC id=\"Łódź\"> a &lt;&#x105;ą€ &#x4e2d;&#x1F600;&#x10FF20; </OCC>\n"
+      "<x><OCC id=\"9\">nested</OCC></x><p:OCC id=\"p\">prefixed</p:OCC>"
+      "<OCC id=\"2\" p:id=\"p\"><![CDATA[<b>]]>&amp;<i>c<j>&#x1;</j></i><!-- no --><?pi?>d</OCC>"
+      "<OCC p:id=\"p\">&#x10FF1F;</OCC><OCC id=\"\"/></FML32>"));
+  EXPECT_EQ(read("FML32/OCC", "id"),
+            (std::vector<std::string>{"Łódź: a <ąą€ ??? ", "2:<b>&c\x01" "d", "<none>:\x1f", ":"}));
+  // The same elements as selectNodes, whichever interface loaded the text.
+  std::vector<std::string> described;
+  for (const Node& node : Select(u"FML32/OCC"))
+    described.push_back(AnsiToUtf8(AnsiString(WideString(Described(node.get())))));
+  EXPECT_EQ(described, read("FML32/OCC", "id"));
+  ASSERT_TRUE(Load(u"<FML32><a><b n=\"1\">x</b></a><a><b>y</b><c/><b n=\"3\"/></a></FML32>"));
+  EXPECT_EQ(read("FML32/a/b", "n"), (std::vector<std::string>{"1:x", "<none>:y", "3:"}));
+  EXPECT_TRUE(read("OCC", "id").empty());
+
+  // The sink's first other answer ends the walk and is the result.
+  TElementLog stopping;
+  stopping.StopAt = 2;
+  stopping.Stop = E_ABORT;
+  EXPECT_EQ(reader->readElements("FML32/a/b", "n", &stopping), E_ABORT);
+  EXPECT_EQ(stopping.Lines.size(), 2u);
+
+  for (const char* path : {"", "/FML32", "FML32/", "FML32//OCC", "FML32/*", "FML32/OCC[1]",
+                           "FML32/@id", "p:FML32", "FML32/..", "count(FML32)"}) {
+    EXPECT_EQ(reader->readElements(path, "id", &stopping), E_INVALIDARG) << path;
+  }
+  EXPECT_EQ(reader->readElements("FML32", "", &stopping), E_INVALIDARG);
+  TComInterface<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, info.ReleaseAndGetAddressOf()), S_OK);
+  WideString description;
+  info->GetDescription(&description);
+  EXPECT_EQ(description, WideString(u"The path is not a child path of element names"));
+  EXPECT_EQ(reader->readElements("FML32", "id", nullptr), E_POINTER);
+
+  // A refused text leaves nothing to read.
+  EXPECT_FALSE(load("<FML32><OCC id=\"1\">x</OCC>"));
+  EXPECT_TRUE(read("FML32/OCC", "id").empty());
+  EXPECT_FALSE(load("<!DOCTYPE FML32><FML32/>"));
+  EXPECT_EQ(reader->loadAnsiXML("<FML32/>", nullptr), E_POINTER);
+}
+
 }  // namespace
 }  // namespace Tx
