@@ -324,7 +324,12 @@ std::string Cp1250ToUtf8(std::string_view text) {
     }
   };
   static const UpperHalf table;
-  std::string out(text.size() * 3, '\0');
+  std::size_t length = text.size();
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) length += table.Length[byte - 0x80u] - 1u;
+  }
+  std::string out(length, '\0');
   char* p = out.data();
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
@@ -332,29 +337,28 @@ std::string Cp1250ToUtf8(std::string_view text) {
       *p++ = c;
     } else {
       const unsigned b = byte - 0x80u;
-      std::memcpy(p, table.Bytes[b], 3);
+      std::memcpy(p, table.Bytes[b], table.Length[b]);
       p += table.Length[b];
     }
   }
-  out.resize(static_cast<std::size_t>(p - out.data()));
   return out;
 }
 
 // The parsed document of UTF-8 text, or nullptr when the text is not
-// acceptable XML. libxml2 reads the text in place when it needs no
-// preparation.
-SharedDoc ParseUtf8(std::string_view text) {
-  if (std::memchr(text.data(), 0, text.size()) != nullptr) return nullptr;
+// acceptable XML.
+SharedDoc ParseUtf8(const std::string& text) {
+  if (text.empty() || std::memchr(text.data(), 0, text.size()) != nullptr) return nullptr;
+  const std::string* parsed = &text;
   std::string prepared;
   if (!NeedsNoPreparation(text)) {
     if (!PrepareText(text, prepared)) return nullptr;
-    text = prepared;
+    parsed = &prepared;
   }
-  if (text.size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
+  if (parsed->size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
 
   const std::unique_ptr<xmlParserCtxt, ParserContextFree> context(xmlNewParserCtxt());
   if (!context) throw std::bad_alloc();
-  SharedDoc doc(xmlCtxtReadMemory(context.get(), text.data(), static_cast<int>(text.size()),
+  SharedDoc doc(xmlCtxtReadMemory(context.get(), parsed->data(), static_cast<int>(parsed->size()),
                                   nullptr, nullptr, ParseOptions),
                 xmlFreeDoc);
   if (!doc || !context->wellFormed) return nullptr;
@@ -366,7 +370,7 @@ SharedDoc ParseUtf8(std::string_view text) {
 SharedDoc ParseDocument(const WideString& xml) { return ParseUtf8(ToUtf8(xml.view())); }
 
 SharedDoc ParseAnsiDocument(const AnsiString& xml) {
-  if (IsPlainAscii(xml.view())) return ParseUtf8(xml.view());
+  if (IsPlainAscii(xml.view())) return ParseUtf8(xml.str());
   return ParseUtf8(Cp1250ToUtf8(xml.view()));
 }
 
