@@ -40,9 +40,10 @@
 //
 // Besides the DOM interfaces the document object offers IXmlDomElementReader
 // (ask for it with QueryInterface): it loads Windows-1250 text without a
-// UTF-16 copy and hands the caller the id-like attribute and the text of each
+// UTF-16 copy and hands the caller one attribute and the text of each
 // selected element as Windows-1250 views, without a COM object or a wide
-// string per node. A caller must still work with a parser that lacks it
+// string per node. The views belong to the document object and last for one
+// callback. A caller must still work with a parser that lacks the reader
 // (another registered class) through the DOM interfaces; both give the same
 // documents, texts and failures.
 #pragma once
