@@ -494,10 +494,13 @@ void ImportFMLFromXML(TTxFbfr* Fbfr, const AnsiString& Text) {
   // in one walk; any other goes node by node.
   TComInterface<IXmlDomElementReader> reader;
   if (SUCCEEDED(document.As(reader))) {
-    TX_HRCHECK(reader->loadAnsiXML(Text, &loaded));
     ImportSink sink(*Fbfr, Text.Length());
-    const HRESULT hr = reader->readElements("FML32/OCC", "id", &sink);
+    const HRESULT hr = reader->readAnsiXML(Text, "FML32/OCC", "id", &sink, &loaded);
     sink.RaiseFailure();
+    if (loaded != VARIANT_BOOL{-1}) {  // a failed load, checked as loadXML's: no elements
+      TX_HRCHECK(hr);
+      return;
+    }
     CheckImportResult(hr);
     return;
   }

@@ -78,7 +78,7 @@ AnsiString ExportFMLToXML(FBFR32* Fbfr);
 // nothing. The text goes to the XML DOM parser of the COM class registry
 // (platform/xml/XmlDom.h); COM must already be started on the calling
 // thread. A parser object that offers IXmlDomElementReader (ours does) is
-// read through it in one walk, any other node by node; the buffer and the
+// read through it while it parses, any other node by node; the buffer and the
 // failures are the same either way. Raises:
 //   - Exception with the thread's COM error description, or "Błąd importu
 //     FML z XML" when there is none, when the parser cannot be created

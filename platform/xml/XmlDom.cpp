@@ -4,6 +4,7 @@
 // a reload of the document.
 #include "platform/xml/XmlDom.h"
 
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
@@ -344,9 +345,16 @@ std::string Cp1250ToUtf8(std::string_view text) {
   return out;
 }
 
+// A handler for the end of each element, called after the tree builder's
+// own, with the parser context and State as the context's _private.
+struct TEndElementHook {
+  endElementNsSAX2Func EndElement = nullptr;
+  void* State = nullptr;
+};
+
 // The parsed document of UTF-8 text, or nullptr when the text is not
 // acceptable XML.
-SharedDoc ParseUtf8(const std::string& text) {
+SharedDoc ParseUtf8(const std::string& text, const TEndElementHook& hook = {}) {
   if (text.empty() || std::memchr(text.data(), 0, text.size()) != nullptr) return nullptr;
   const std::string* parsed = &text;
   std::string prepared;
@@ -358,6 +366,10 @@ SharedDoc ParseUtf8(const std::string& text) {
 
   const std::unique_ptr<xmlParserCtxt, ParserContextFree> context(xmlNewParserCtxt());
   if (!context) throw std::bad_alloc();
+  if (hook.EndElement != nullptr) {
+    context->sax->endElementNs = hook.EndElement;  // the context's own handler table
+    context->_private = hook.State;
+  }
   SharedDoc doc(xmlCtxtReadMemory(context.get(), parsed->data(), static_cast<int>(parsed->size()),
                                   nullptr, nullptr, ParseOptions),
                 xmlFreeDoc);
@@ -369,9 +381,9 @@ SharedDoc ParseUtf8(const std::string& text) {
 
 SharedDoc ParseDocument(const WideString& xml) { return ParseUtf8(ToUtf8(xml.view())); }
 
-SharedDoc ParseAnsiDocument(const AnsiString& xml) {
-  if (IsPlainAscii(xml.view())) return ParseUtf8(xml.str());
-  return ParseUtf8(Cp1250ToUtf8(xml.view()));
+SharedDoc ParseAnsiDocument(const AnsiString& xml, const TEndElementHook& hook = {}) {
+  if (IsPlainAscii(xml.view())) return ParseUtf8(xml.str(), hook);
+  return ParseUtf8(Cp1250ToUtf8(xml.view()), hook);
 }
 
 // ---- Node behaviour shared by nodes and the document ---------------------------------
@@ -573,6 +585,113 @@ class TElementWalk {
   std::string FText;
 };
 
+// ---- Reading while parsing ------------------------------------------------------------
+
+// What readAnsiXML gathers while libxml2 builds the tree: each selected
+// element's attribute and text, taken when its end tag has been read. The
+// element's content and attributes are freed then, so the tree never holds
+// the whole document (the empty element stays, and with it the tree builder's
+// idea of where text goes next). The records are handed over only once the
+// whole text has been accepted.
+class TElementHarvest {
+ public:
+  TElementHarvest(const std::vector<std::string_view>& steps, std::string_view attributeName,
+                  std::size_t textLength)
+      : FSteps(steps), FAttributeName(attributeName) {
+    // Every byte of a record's texts comes from a byte of its own in the text.
+    FRecords.reserve(textLength);
+  }
+
+  TEndElementHook Hook() { return {EndElement, this}; }
+
+  // Raises bad_alloc when memory ran out while parsing.
+  void CheckTaken() const {
+    if (FOutOfMemory) throw std::bad_alloc();
+  }
+
+  HRESULT Deliver(IXmlDomElementSink& sink) const {
+    for (std::size_t at = 0; at < FRecords.size();) {
+      const bool hasAttribute = FRecords[at] != '\0';
+      const std::uint32_t attributeLength = LengthAt(at + 1);
+      const std::uint32_t textLength = LengthAt(at + 5);
+      at += 9;
+      const std::string_view attribute(FRecords.data() + at, attributeLength);
+      const std::string_view text(FRecords.data() + at + attributeLength, textLength);
+      at += attributeLength + textLength;
+      const HRESULT hr = sink.OnElement(hasAttribute, attribute, text);
+      if (hr != S_OK) return hr;
+    }
+    return S_OK;
+  }
+
+ private:
+  static void EndElement(void* parser, const xmlChar* localName, const xmlChar* prefix,
+                         const xmlChar* uri) {
+    auto* context = static_cast<xmlParserCtxt*>(parser);
+    xmlNode* element = context->node;
+    xmlSAX2EndElementNs(parser, localName, prefix, uri);
+    auto* harvest = static_cast<TElementHarvest*>(context->_private);
+    if (element == nullptr || !harvest->Selected(element)) return;
+    try {
+      harvest->Take(element);
+    } catch (...) {  // nothing may unwind through libxml2
+      harvest->FOutOfMemory = true;
+      xmlStopParser(context);
+      return;
+    }
+    xmlFreeNodeList(element->children);
+    element->children = element->last = nullptr;
+    xmlFreePropList(element->properties);
+    element->properties = nullptr;
+  }
+
+  // Whether the path selects element: its name and its ancestors' names
+  // are the steps, from an element right below the document.
+  bool Selected(xmlNode* element) const {
+    xmlNode* node = element;
+    for (std::size_t step = FSteps.size(); step-- > 0; node = node->parent) {
+      if (node == nullptr || node->type != XML_ELEMENT_NODE || node->ns != nullptr ||
+          std::string_view(reinterpret_cast<const char*>(node->name)) != FSteps[step])
+        return false;
+    }
+    return node != nullptr && node->type == XML_DOCUMENT_NODE;
+  }
+
+  void Take(xmlNode* element) {
+    xmlAttr* attribute = AttributeNamed(element, FAttributeName);
+    if (attribute != nullptr) {
+      AttributeText(FAttribute, attribute);
+    } else {
+      FAttribute.clear();
+    }
+    ElementText(FText, element);
+    FRecords += attribute != nullptr ? '\1' : '\0';
+    AppendLength(FAttribute.size());
+    AppendLength(FText.size());
+    FRecords += FAttribute;
+    FRecords += FText;
+  }
+
+  void AppendLength(std::size_t length) {
+    const auto value = static_cast<std::uint32_t>(length);  // texts are below 2 GB
+    char bytes[4];
+    std::memcpy(bytes, &value, 4);
+    FRecords.append(bytes, 4);
+  }
+  std::uint32_t LengthAt(std::size_t at) const {
+    std::uint32_t value;
+    std::memcpy(&value, FRecords.data() + at, 4);
+    return value;
+  }
+
+  const std::vector<std::string_view>& FSteps;
+  std::string_view FAttributeName;
+  std::string FRecords;  // per element: 1 or 0 for the attribute, the two lengths, the texts
+  std::string FAttribute;
+  std::string FText;
+  bool FOutOfMemory = false;
+};
+
 // The nodes Query selects from node; false when it is not a valid
 // expression that gives nodes.
 bool SelectNodes(const SharedDoc& doc, xmlNode* node, const WideString& query,
@@ -763,6 +882,28 @@ class TXmlDomDocumentObject final : public TComObject<IXmlDomDocument, IXmlDomEl
       if (!FDoc) return S_OK;
       TElementWalk walk(steps, attributeName, *Sink);
       return walk.Children(reinterpret_cast<xmlNode*>(FDoc.get()), 0);
+    });
+  }
+  HRESULT readAnsiXML(const AnsiString& Xml, const AnsiString& Path,
+                      const AnsiString& AttributeName, IXmlDomElementSink* Sink,
+                      VARIANT_BOOL* IsSuccessful) override {
+    if (Sink == nullptr || IsSuccessful == nullptr) return E_POINTER;
+    *IsSuccessful = VariantFalse;
+    FDoc.reset();
+    return Guarded([&] {
+      const std::string path = Cp1250ToUtf8(Path.view());
+      const std::string attributeName = Cp1250ToUtf8(AttributeName.view());
+      std::vector<std::string_view> steps;
+      if (!SplitChildPath(path, steps) || attributeName.empty() ||
+          attributeName.find('\0') != std::string::npos)
+        return Failure(E_INVALIDARG, u"The path is not a child path of element names");
+      TElementHarvest harvest(steps, attributeName, static_cast<std::size_t>(Xml.Length()));
+      SharedDoc doc = ParseAnsiDocument(Xml, harvest.Hook());
+      harvest.CheckTaken();
+      if (!doc) return S_FALSE;
+      doc.reset();  // what is left of the tree goes before the sink's work
+      *IsSuccessful = VariantTrue;
+      return harvest.Deliver(*Sink);
     });
   }
 

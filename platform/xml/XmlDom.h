@@ -42,7 +42,8 @@
 // (ask for it with QueryInterface): it loads Windows-1250 text without a
 // UTF-16 copy and hands the caller one attribute and the text of each
 // selected element as Windows-1250 views, without a COM object or a wide
-// string per node. The views belong to the document object and last for one
+// string per node; readAnsiXML does so while parsing, freeing each element
+// once read, so a large document never stands as a whole tree. The views belong to the document object and last for one
 // callback. A caller must still work with a parser that lacks the reader
 // (another registered class) through the DOM interfaces; both give the same
 // documents, texts and failures.
@@ -163,6 +164,17 @@ struct IXmlDomElementReader : IUnknown {
   // own.
   virtual HRESULT readElements(const AnsiString& Path, const AnsiString& AttributeName,
                                IXmlDomElementSink* Sink) = 0;
+  // loadAnsiXML and readElements in one, without keeping the document: each
+  // selected element is read when its end tag has been parsed and its
+  // content freed at once, so the whole tree is never built. Sink is called
+  // only once the whole text has been accepted. The document object is
+  // empty afterwards. *IsSuccessful tells whether the text was accepted:
+  // VARIANT_FALSE with loadXML's S_FALSE (not XML), E_OUTOFMEMORY or
+  // E_INVALIDARG (the path, as readElements) and no call of Sink;
+  // VARIANT_TRUE with readElements' results.
+  virtual HRESULT readAnsiXML(const AnsiString& Xml, const AnsiString& Path,
+                              const AnsiString& AttributeName, IXmlDomElementSink* Sink,
+                              VARIANT_BOOL* IsSuccessful) = 0;
 
  protected:
   ~IXmlDomElementReader() = default;

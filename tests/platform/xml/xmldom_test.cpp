@@ -210,5 +210,49 @@ TEST_F(XmlDom, ElementReaderHandsOverWhatTheNodesGive) {
   EXPECT_EQ(reader->loadAnsiXML("<FML32/>", nullptr), E_POINTER);
 }
 
+TEST_F(XmlDom, ReadingWhileParsingGivesWhatTheTreeGives) {
+  TComInterface<IXmlDomElementReader> reader;
+  ASSERT_EQ(FDoc.As(reader), S_OK);
+  const auto load = [&](const std::string& ansi) {
+    VARIANT_BOOL ok = 0;
+    return reader->loadAnsiXML(AnsiString(ansi), &ok) == S_OK && ok == -1;
+  };
+  const auto read = [&](const char* path, const char* attribute) {
+    TElementLog log;
+    EXPECT_EQ(reader->readElements(path, attribute, &log), S_OK);
+    return log.Lines;
+  };
+  // Elements on the path only right below the document; text after a taken
+  // element still reads as text of its parent.
+  const std::string text =
+      "<r xmlns:p=\"urn:p\"><a n=\"1\">x<a n=\"0\">no</a><![CDATA[y]]></a>t<a>u<b/>&#x1;</a>"
+      "<p:a n=\"2\">no</p:a><a n=\"&lt;\"/>v<b><a n=\"0\">no</a></b></r>";
+  TElementLog log;
+  VARIANT_BOOL ok = 0;
+  EXPECT_EQ(reader->readAnsiXML(AnsiString(text), "r/a", "n", &log, &ok), S_OK);
+  EXPECT_EQ(ok, -1);
+  EXPECT_EQ(log.Lines, (std::vector<std::string>{"1:xnoy", "<none>:u\x01", "<:"}));
+  EXPECT_EQ(Text(FDoc.get()), u"");  // nothing kept
+  ASSERT_TRUE(load(text));
+  EXPECT_EQ(read("r/a", "n"), log.Lines);
+  EXPECT_EQ(Text(FDoc.get()), u"xnoytu\x01novno");
+
+  // The sink is called once the whole text has been accepted.
+  TElementLog none;
+  EXPECT_EQ(reader->readAnsiXML(AnsiString(text.substr(0, text.size() - 1)), "r/a", "n", &none, &ok),
+            S_FALSE);
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(reader->readAnsiXML("<r/>", "r/", "n", &none, &ok), E_INVALIDARG);
+  EXPECT_EQ(ok, 0);
+  EXPECT_TRUE(none.Lines.empty());
+  TElementLog stopping;
+  stopping.StopAt = 1;
+  stopping.Stop = E_FAIL;
+  EXPECT_EQ(reader->readAnsiXML(AnsiString(text), "r/a", "n", &stopping, &ok), E_FAIL);
+  EXPECT_EQ(ok, -1);
+  EXPECT_EQ(stopping.Lines.size(), 1u);
+  EXPECT_EQ(reader->readAnsiXML("<r/>", "r", "n", &none, nullptr), E_POINTER);
+}
+
 }  // namespace
 }  // namespace Tx
