@@ -598,7 +598,8 @@ class TElementHarvest {
   TElementHarvest(const std::vector<std::string_view>& steps, std::string_view attributeName,
                   std::size_t textLength)
       : FSteps(steps), FAttributeName(attributeName) {
-    // Every byte of a record's texts comes from a byte of its own in the text.
+    // The texts of the records come from bytes of the text, each from its
+    // own; only many tiny elements need more room than the text's length.
     FRecords.reserve(textLength);
   }
 
