@@ -400,7 +400,7 @@ class ValueAdder {
   bool FDate = false;
 };
 
-// The elements of one readElements walk, added as they come. No exception
+// The elements of one readAnsiXML call, added as they come. No exception
 // may cross the parser's interface: the first one is kept, the walk is
 // stopped, and the import raises it afterwards.
 class ImportSink final : public IXmlDomElementSink {

@@ -546,45 +546,6 @@ bool SplitChildPath(std::string_view path, std::vector<std::string_view>& steps)
   }
 }
 
-// One walk of readElements: the texts are built in two strings reused for
-// every element.
-class TElementWalk {
- public:
-  TElementWalk(const std::vector<std::string_view>& steps, std::string_view attributeName,
-               IXmlDomElementSink& sink)
-      : FSteps(steps), FAttributeName(attributeName), FSink(sink) {}
-
-  HRESULT Children(xmlNode* parent, std::size_t step) {
-    const bool last = step + 1 == FSteps.size();
-    for (xmlNode* child = parent->children; child != nullptr; child = child->next) {
-      if (child->type != XML_ELEMENT_NODE || child->ns != nullptr ||
-          std::string_view(reinterpret_cast<const char*>(child->name)) != FSteps[step])
-        continue;
-      const HRESULT hr = last ? Deliver(child) : Children(child, step + 1);
-      if (hr != S_OK) return hr;
-    }
-    return S_OK;
-  }
-
- private:
-  HRESULT Deliver(xmlNode* element) {
-    xmlAttr* attribute = AttributeNamed(element, FAttributeName);
-    if (attribute != nullptr) {
-      AttributeText(FAttribute, attribute);
-    } else {
-      FAttribute.clear();
-    }
-    ElementText(FText, element);
-    return FSink.OnElement(attribute != nullptr, FAttribute, FText);
-  }
-
-  const std::vector<std::string_view>& FSteps;
-  std::string_view FAttributeName;
-  IXmlDomElementSink& FSink;
-  std::string FAttribute;
-  std::string FText;
-};
-
 // ---- Reading while parsing ------------------------------------------------------------
 
 // What readAnsiXML gathers while libxml2 builds the tree: each selected
@@ -858,38 +819,12 @@ class TXmlDomDocumentObject final : public TComObject<IXmlDomDocument, IXmlDomEl
     });
   }
 
-  HRESULT loadAnsiXML(const AnsiString& Xml, VARIANT_BOOL* IsSuccessful) override {
-    if (IsSuccessful == nullptr) return E_POINTER;
-    *IsSuccessful = VariantFalse;
-    FDoc.reset();
-    return Guarded([&] {
-      FDoc = ParseAnsiDocument(Xml);
-      if (!FDoc) return S_FALSE;
-      *IsSuccessful = VariantTrue;
-      return S_OK;
-    });
-  }
-  HRESULT readElements(const AnsiString& Path, const AnsiString& AttributeName,
-                       IXmlDomElementSink* Sink) override {
-    if (Sink == nullptr) return E_POINTER;
-    return Guarded([&] {
-      // Names in the tree are UTF-8.
-      const std::string path = Cp1250ToUtf8(Path.view());
-      const std::string attributeName = Cp1250ToUtf8(AttributeName.view());
-      std::vector<std::string_view> steps;
-      if (!SplitChildPath(path, steps) || attributeName.empty() ||
-          attributeName.find('\0') != std::string::npos)
-        return Failure(E_INVALIDARG, u"The path is not a child path of element names");
-      if (!FDoc) return S_OK;
-      TElementWalk walk(steps, attributeName, *Sink);
-      return walk.Children(reinterpret_cast<xmlNode*>(FDoc.get()), 0);
-    });
-  }
   HRESULT readAnsiXML(const AnsiString& Xml, const AnsiString& Path,
                       const AnsiString& AttributeName, IXmlDomElementSink* Sink,
                       VARIANT_BOOL* IsSuccessful) override {
-    if (Sink == nullptr || IsSuccessful == nullptr) return E_POINTER;
+    if (IsSuccessful == nullptr) return E_POINTER;
     *IsSuccessful = VariantFalse;
+    if (Sink == nullptr) return E_POINTER;
     FDoc.reset();
     return Guarded([&] {
       const std::string path = Cp1250ToUtf8(Path.view());

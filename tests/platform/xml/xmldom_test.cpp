@@ -159,99 +159,77 @@ class TElementLog final : public IXmlDomElementSink {
 TEST_F(XmlDom, ElementReaderHandsOverWhatTheNodesGive) {
   TComInterface<IXmlDomElementReader> reader;
   ASSERT_EQ(FDoc.As(reader), S_OK);
-  const auto read = [&](const char* path, const char* attribute) {
+  const auto read = [&](const std::string& utf8, const char* path, const char* attribute) {
     TElementLog log;
-    EXPECT_EQ(reader->readElements(path, attribute, &log), S_OK) << path;
+    VARIANT_BOOL ok = 0;
+    EXPECT_EQ(reader->readAnsiXML(Utf8ToAnsi(utf8), path, attribute, &log, &ok), S_OK);
+    EXPECT_EQ(ok, -1);
     return log.Lines;
-  };
-  const auto load = [&](const std::string& utf8) {
-    VARIANT_BOOL ok = 1;
-    const HRESULT hr = reader->loadAnsiXML(Utf8ToAnsi(utf8), &ok);
-    EXPECT_EQ(hr, ok ? S_OK : S_FALSE);
-    return ok == -1;
   };
 
   // Windows-1250 text as it is and by reference, what the code page lacks
   // as '?', the controls back, CDATA and nested text in order.
-  ASSERT_TRUE(load(
-      "<FML32 xmlns:p=\"urn:p\"><OCC id=\"Łódź\"> a &lt;&#x105;ą€ &#x4e2d;&#x1F600;&#x10FF20; </OCC>\n"
-      "<x><OCC id=\"9\">nested</OCC></x><p:OCC id=\"p\">prefixed</p:OCC>"
-      "<OCC id=\"2\" p:id=\"p\"><![CDATA[<b>]]>&amp;<i>c<j>&#x1;</j></i><!-- no --><?pi?>d</OCC>"
-      "<OCC p:id=\"p\">&#x10FF1F;</OCC><OCC id=\"\"/></FML32>"));
-  EXPECT_EQ(read("FML32/OCC", "id"),
-            (std::vector<std::string>{"Łódź: a <ąą€ ??? ", "2:<b>&c\x01" "d", "<none>:\x1f", ":"}));
-  // Whichever interface loaded the text.
-  ASSERT_TRUE(Load(u"<FML32><a><b n=\"1\">x</b></a><a><b>y</b><c/><b n=\"3\"/></a></FML32>"));
-  EXPECT_EQ(read("FML32/a/b", "n"), (std::vector<std::string>{"1:x", "<none>:y", "3:"}));
-  EXPECT_TRUE(read("OCC", "id").empty());
+  EXPECT_EQ(
+      read("<FML32 xmlns:p=\"urn:p\"><OCC id=\"Łódź\"> a &lt;&#x105;ą€ &#x4e2d;&#x1F600;&#x10FF20; </OCC>\n"
+           "<x><OCC id=\"9\">nested</OCC></x><p:OCC id=\"p\">prefixed</p:OCC>"
+           "<OCC id=\"2\" p:id=\"p\"><![CDATA[<b>]]>&amp;<i>c<j>&#x1;</j></i><!-- no --><?pi?>d</OCC>"
+           "<OCC p:id=\"p\">&#x10FF1F;</OCC><OCC id=\"\"/></FML32>",
+           "FML32/OCC", "id"),
+      (std::vector<std::string>{"Łódź: a <ąą€ ??? ", "2:<b>&c\x01" "d", "<none>:\x1f", ":"}));
 
-  // The sink's first other answer ends the walk and is the result.
-  TElementLog stopping;
-  stopping.StopAt = 2;
-  stopping.Stop = E_ABORT;
-  EXPECT_EQ(reader->readElements("FML32/a/b", "n", &stopping), E_ABORT);
-  EXPECT_EQ(stopping.Lines.size(), 2u);
+  // Elements on the path only right below the document, as selectNodes
+  // finds them; text after an element read still counts for its parent.
+  const std::string text =
+      "<r xmlns:p=\"urn:p\"><a id=\"1\">x<a id=\"0\">no</a><![CDATA[y]]></a>t<a>u<b/>&#x1;</a>"
+      "<p:a id=\"2\">no</p:a><a id=\"&lt;\"/>v<b><a id=\"0\">no</a></b></r>";
+  const std::vector<std::string> lines = read(text, "r/a", "id");
+  EXPECT_EQ(lines, (std::vector<std::string>{"1:xnoy", "<none>:u\x01", "<:"}));
+  EXPECT_EQ(Text(FDoc.get()), u"");  // nothing kept
+  ASSERT_TRUE(Load(std::u16string(text.begin(), text.end())));
+  std::vector<std::string> described;
+  for (const Node& node : Select(u"r/a"))
+    described.push_back(AnsiToUtf8(AnsiString(WideString(Described(node.get())))));
+  EXPECT_EQ(described, lines);
+  EXPECT_EQ(Text(FDoc.get()), u"xnoytu\x01novno");
+  EXPECT_EQ(read("<FML32><a><b n=\"1\">x</b></a><a><b>y</b><c/><b n=\"3\"/></a></FML32>", "FML32/a/b",
+                 "n"),
+            (std::vector<std::string>{"1:x", "<none>:y", "3:"}));
+}
 
-  for (const char* path : {"", "/FML32", "FML32/", "FML32//OCC", "FML32/*", "FML32/OCC[1]",
-                           "FML32/@id", "p:FML32", "FML32/..", "count(FML32)"}) {
-    EXPECT_EQ(reader->readElements(path, "id", &stopping), E_INVALIDARG) << path;
+TEST_F(XmlDom, ElementReaderFailures) {
+  TComInterface<IXmlDomElementReader> reader;
+  ASSERT_EQ(FDoc.As(reader), S_OK);
+  const AnsiString text = "<r><a n=\"1\"/><a n=\"2\"/><a n=\"3\"/></r>";
+  TElementLog none;
+  VARIANT_BOOL ok = -1;
+
+  // The sink is called only once the whole text has been accepted.
+  EXPECT_EQ(reader->readAnsiXML(text.SubString(1, text.Length() - 1), "r/a", "n", &none, &ok),
+            S_FALSE);
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(reader->readAnsiXML("<!DOCTYPE r><r><a/></r>", "r/a", "n", &none, &ok), S_FALSE);
+  for (const char* path : {"", "/r", "r/", "r//a", "r/*", "r/a[1]", "r/@n", "p:r", "r/..",
+                           "count(r)"}) {
+    EXPECT_EQ(reader->readAnsiXML(text, path, "n", &none, &ok), E_INVALIDARG) << path;
+    EXPECT_EQ(ok, 0);
   }
-  EXPECT_EQ(reader->readElements("FML32", "", &stopping), E_INVALIDARG);
+  EXPECT_EQ(reader->readAnsiXML(text, "r/a", "", &none, &ok), E_INVALIDARG);
   TComInterface<IErrorInfo> info;
   ASSERT_EQ(GetErrorInfo(0, info.ReleaseAndGetAddressOf()), S_OK);
   WideString description;
   info->GetDescription(&description);
   EXPECT_EQ(description, WideString(u"The path is not a child path of element names"));
-  EXPECT_EQ(reader->readElements("FML32", "id", nullptr), E_POINTER);
-
-  // A refused text leaves nothing to read.
-  EXPECT_FALSE(load("<FML32><OCC id=\"1\">x</OCC>"));
-  EXPECT_TRUE(read("FML32/OCC", "id").empty());
-  EXPECT_EQ(reader->loadAnsiXML("<FML32/>", nullptr), E_POINTER);
-}
-
-TEST_F(XmlDom, ReadingWhileParsingGivesWhatTheTreeGives) {
-  TComInterface<IXmlDomElementReader> reader;
-  ASSERT_EQ(FDoc.As(reader), S_OK);
-  const auto load = [&](const std::string& ansi) {
-    VARIANT_BOOL ok = 0;
-    return reader->loadAnsiXML(AnsiString(ansi), &ok) == S_OK && ok == -1;
-  };
-  const auto read = [&](const char* path, const char* attribute) {
-    TElementLog log;
-    EXPECT_EQ(reader->readElements(path, attribute, &log), S_OK);
-    return log.Lines;
-  };
-  // Elements on the path only right below the document; text after a taken
-  // element still reads as text of its parent.
-  const std::string text =
-      "<r xmlns:p=\"urn:p\"><a n=\"1\">x<a n=\"0\">no</a><![CDATA[y]]></a>t<a>u<b/>&#x1;</a>"
-      "<p:a n=\"2\">no</p:a><a n=\"&lt;\"/>v<b><a n=\"0\">no</a></b></r>";
-  TElementLog log;
-  VARIANT_BOOL ok = 0;
-  EXPECT_EQ(reader->readAnsiXML(AnsiString(text), "r/a", "n", &log, &ok), S_OK);
-  EXPECT_EQ(ok, -1);
-  EXPECT_EQ(log.Lines, (std::vector<std::string>{"1:xnoy", "<none>:u\x01", "<:"}));
-  EXPECT_EQ(Text(FDoc.get()), u"");  // nothing kept
-  ASSERT_TRUE(load(text));
-  EXPECT_EQ(read("r/a", "n"), log.Lines);
-  EXPECT_EQ(Text(FDoc.get()), u"xnoytu\x01novno");
-
-  // The sink is called once the whole text has been accepted.
-  TElementLog none;
-  EXPECT_EQ(reader->readAnsiXML(AnsiString(text.substr(0, text.size() - 1)), "r/a", "n", &none, &ok),
-            S_FALSE);
-  EXPECT_EQ(ok, 0);
-  EXPECT_EQ(reader->readAnsiXML("<r/>", "r/", "n", &none, &ok), E_INVALIDARG);
-  EXPECT_EQ(ok, 0);
   EXPECT_TRUE(none.Lines.empty());
+
+  // The sink's first other answer ends the walk and is the result.
   TElementLog stopping;
-  stopping.StopAt = 1;
-  stopping.Stop = E_FAIL;
-  EXPECT_EQ(reader->readAnsiXML(AnsiString(text), "r/a", "n", &stopping, &ok), E_FAIL);
+  stopping.StopAt = 2;
+  stopping.Stop = E_ABORT;
+  EXPECT_EQ(reader->readAnsiXML(text, "r/a", "n", &stopping, &ok), E_ABORT);
   EXPECT_EQ(ok, -1);
-  EXPECT_EQ(stopping.Lines.size(), 1u);
-  EXPECT_EQ(reader->readAnsiXML("<r/>", "r", "n", &none, nullptr), E_POINTER);
+  EXPECT_EQ(stopping.Lines, (std::vector<std::string>{"1:", "2:"}));
+  EXPECT_EQ(reader->readAnsiXML(text, "r/a", "n", nullptr, &ok), E_POINTER);
+  EXPECT_EQ(reader->readAnsiXML(text, "r/a", "n", &none, nullptr), E_POINTER);
 }
 
 }  // namespace
