@@ -5,8 +5,8 @@
 
 #include <array>
 #include <charconv>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -77,8 +77,8 @@ void AppendBase64(std::string& out, const unsigned char* bytes, std::size_t leng
   char* p = out.data() + start;
   std::size_t i = 0;
   for (; i + 3 <= length; i += 3) {
-    const std::uint32_t group = (std::uint32_t{bytes[i]} << 16) |
-                                (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    const std::uint32_t group =
+        (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
     *p++ = Base64Alphabet[(group >> 18) & 63];
     *p++ = Base64Alphabet[(group >> 12) & 63];
     *p++ = Base64Alphabet[(group >> 6) & 63];
@@ -326,7 +326,8 @@ double ParseDecimal(std::string_view text) {
     longText.assign(text);
     number = longText.data();
   }
-  if (const std::size_t comma = text.rfind(','); comma != std::string_view::npos) number[comma] = '.';
+  if (const std::size_t comma = text.rfind(','); comma != std::string_view::npos)
+    number[comma] = '.';
   static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
   if (cLocale == locale_t{}) return std::atof(number);
   return strtod_l(number, nullptr, cLocale);
@@ -408,8 +409,7 @@ class ImportSink final : public IXmlDomElementSink {
   ImportSink(TTxFbfr& fbfr, int documentLength)
       : FFbfr(fbfr), FAdder(fbfr), FDocumentLength(documentLength) {}
 
-  HRESULT OnElement(bool HasAttribute, std::string_view Attribute,
-                    std::string_view Text) override {
+  HRESULT OnElement(bool HasAttribute, std::string_view Attribute, std::string_view Text) override {
     try {
       if (FFirst) {
         FFirst = false;

@@ -425,8 +425,7 @@ int NarrowByte(char32_t c) {
   struct Table {
     std::array<short, 0x800> Bytes;
     Table() {
-      for (char32_t cp = 0; cp < 0x800; ++cp)
-        Bytes[cp] = static_cast<short>(UnicodeToCp1250(cp));
+      for (char32_t cp = 0; cp < 0x800; ++cp) Bytes[cp] = static_cast<short>(UnicodeToCp1250(cp));
     }
   };
   static const Table table;
@@ -515,7 +514,8 @@ void ElementText(std::string& out, xmlNode* element) {
 
 // The attribute of that name in no namespace, as getNamedItem finds it.
 xmlAttr* AttributeNamed(xmlNode* element, std::string_view name) {
-  for (xmlAttr* attribute = element->properties; attribute != nullptr; attribute = attribute->next) {
+  for (xmlAttr* attribute = element->properties; attribute != nullptr;
+       attribute = attribute->next) {
     if (attribute->ns == nullptr &&
         std::string_view(reinterpret_cast<const char*>(attribute->name)) == name)
       return attribute;
@@ -526,7 +526,8 @@ xmlAttr* AttributeNamed(xmlNode* element, std::string_view name) {
 void AttributeText(std::string& out, xmlAttr* attribute) {
   out.clear();
   for (xmlNode* node = attribute->children; node != nullptr; node = node->next) {
-    if (node->type != XML_TEXT_NODE || (node->content != nullptr && !AppendNarrowed(out, node->content)))
+    if (node->type != XML_TEXT_NODE ||
+        (node->content != nullptr && !AppendNarrowed(out, node->content)))
       return AssignNarrowedNodeText(out, reinterpret_cast<xmlNode*>(attribute));
   }
 }

@@ -43,10 +43,11 @@
 // UTF-16 copy and hands the caller one attribute and the text of each
 // selected element as Windows-1250 views, without a COM object or a wide
 // string per node, reading the elements while it parses and freeing each
-// once read, so a large document never stands as a whole tree. The views belong to the document object and last for one
-// callback. A caller must still work with a parser that lacks the reader
-// (another registered class) through the DOM interfaces; both give the same
-// documents, texts and failures.
+// once read, so a large document never stands as a whole tree. The views
+// belong to the document object and last for one callback. A caller must
+// still work with a parser that lacks the reader (another registered class)
+// through the DOM interfaces; both give the same documents, texts and
+// failures.
 #pragma once
 
 #include <string_view>

@@ -280,8 +280,8 @@ TEST_F(FmlXmlRoutes, SameBuffersBothWays) {
   FTarget.Contract = &FContract;
   std::string everyReference;  // every Windows-1250 byte and characters it lacks
   for (int c = 1; c < 0x300; ++c) everyReference += "&#" + std::to_string(c) + ";";
-  for (const char* c : {"&#x20ac;", "&#x2122;", "&#x4e2d;", "&#x1F600;", "&#x10FF00;",
-                        "&#x10FF01;", "&#x10FF1F;", "&#x10FF20;", "&#xFFFD;", "&#xD7FF;"})
+  for (const char* c : {"&#x20ac;", "&#x2122;", "&#x4e2d;", "&#x1F600;", "&#x10FF00;", "&#x10FF01;",
+                        "&#x10FF1F;", "&#x10FF20;", "&#xFFFD;", "&#xD7FF;"})
     everyReference += c;
   std::string everyByte;  // Windows-1250 bytes as they are, no references
   for (int b = 0x20; b < 256; ++b)
@@ -290,11 +290,13 @@ TEST_F(FmlXmlRoutes, SameBuffersBothWays) {
   const std::pair<std::string, std::string> documents[] = {
       {TestData("all_types.xml"), ""},
       {Document(Element(STRING_F, everyByte) + Element(STRING_F, everyReference)), ""},
-      {Document(Element(STRING_F, ("Zażółć <![CDATA[gęślą <jaźń>]]> &amp;&lt;&gt;&quot;"_ansi).str()) +
-                "<OCC id=\"&#x31;67772366\">a<b>b<![CDATA[c]]><c>&#x1;d</c><!--x--></b><?pi y?>e</OCC>"
-                "<OCC id='167772366'>  </OCC><OCC id=\"167772366\"/>"),
-       Document(Element(STRING_F, "Za&#x17c;&#xf3;&#x142;&#x107; g&#x119;&#x15b;l&#x105; &#x3c;"
-                                  "ja&#x17a;&#x144;&#x3e; &#x26;&#x3c;&#x3e;\"") +
+      {Document(
+           Element(STRING_F, ("Zażółć <![CDATA[gęślą <jaźń>]]> &amp;&lt;&gt;&quot;"_ansi).str()) +
+           "<OCC id=\"&#x31;67772366\">a<b>b<![CDATA[c]]><c>&#x1;d</c><!--x--></b><?pi y?>e</OCC>"
+           "<OCC id='167772366'>  </OCC><OCC id=\"167772366\"/>"),
+       Document(Element(STRING_F,
+                        "Za&#x17c;&#xf3;&#x142;&#x107; g&#x119;&#x15b;l&#x105; &#x3c;"
+                        "ja&#x17a;&#x144;&#x3e; &#x26;&#x3c;&#x3e;\"") +
                 Element(STRING_F, "abc&#x1;de") + Element(STRING_F, "  ") + Element(STRING_F, ""))},
       {Document(Element(SHORT_F, "") + Element(LONG_F, "") + Element(CHAR_F, "") +
                 Element(FLOAT_F, "") + Element(DOUBLE_F, "") + Element(CARRAY_F, "") +
@@ -366,9 +368,11 @@ TEST_F(FmlXmlRoutes, SameFailuresBothWays) {
 }
 
 TEST_F(FmlXmlRoutes, IntegersReadAsStrToIntReadsThem) {
-  for (const char* text : {"0", "-0", "+5", "007", "-12", "123456789", "-123456789", "1234567890",
-                           "2147483647", "-2147483647", "2147483648", "$7fffffff", "0x10", "x1F",
-                           "  42", "42 ", "--1", "-+1", "+-1", "-", "", "1e3", "0123456789"}) {
+  for (const char* text :
+       {"0",          "-0",         "+5",         "007",         "-12",        "123456789",
+        "-123456789", "1234567890", "2147483647", "-2147483647", "2147483648", "$7fffffff",
+        "0x10",       "x1F",        "  42",       "42 ",         "--1",        "-+1",
+        "+-1",        "-",          "",           "1e3",         "0123456789"}) {
     std::string expected;
     try {
       expected = Document(Element(LONG_F, std::to_string(StrToInt(text))));

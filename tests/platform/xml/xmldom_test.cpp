@@ -169,13 +169,17 @@ TEST_F(XmlDom, ElementReaderHandsOverWhatTheNodesGive) {
 
   // Windows-1250 text as it is and by reference, what the code page lacks
   // as '?', the controls back, CDATA and nested text in order.
-  EXPECT_EQ(
-      read("<FML32 xmlns:p=\"urn:p\"><OCC id=\"Łódź\"> a &lt;&#x105;ą€ &#x4e2d;&#x1F600;&#x10FF20; </OCC>\n"
-           "<x><OCC id=\"9\">nested</OCC></x><p:OCC id=\"p\">prefixed</p:OCC>"
-           "<OCC id=\"2\" p:id=\"p\"><![CDATA[<b>]]>&amp;<i>c<j>&#x1;</j></i><!-- no --><?pi?>d</OCC>"
-           "<OCC p:id=\"p\">&#x10FF1F;</OCC><OCC id=\"\"/></FML32>",
-           "FML32/OCC", "id"),
-      (std::vector<std::string>{"Łódź: a <ąą€ ??? ", "2:<b>&c\x01" "d", "<none>:\x1f", ":"}));
+  EXPECT_EQ(read("<FML32 xmlns:p=\"urn:p\"><OCC id=\"Łódź\"> a &lt;&#x105;ą€ "
+                 "&#x4e2d;&#x1F600;&#x10FF20; </OCC>\n"
+                 "<x><OCC id=\"9\">nested</OCC></x><p:OCC id=\"p\">prefixed</p:OCC>"
+                 "<OCC id=\"2\" p:id=\"p\"><![CDATA[<b>]]>&amp;<i>c<j>&#x1;</j></i><!-- no "
+                 "--><?pi?>d</OCC>"
+                 "<OCC p:id=\"p\">&#x10FF1F;</OCC><OCC id=\"\"/></FML32>",
+                 "FML32/OCC", "id"),
+            (std::vector<std::string>{"Łódź: a <ąą€ ??? ",
+                                      "2:<b>&c\x01"
+                                      "d",
+                                      "<none>:\x1f", ":"}));
 
   // Elements on the path only right below the document, as selectNodes
   // finds them; text after an element read still counts for its parent.
@@ -191,8 +195,8 @@ TEST_F(XmlDom, ElementReaderHandsOverWhatTheNodesGive) {
     described.push_back(AnsiToUtf8(AnsiString(WideString(Described(node.get())))));
   EXPECT_EQ(described, lines);
   EXPECT_EQ(Text(FDoc.get()), u"xnoytu\x01novno");
-  EXPECT_EQ(read("<FML32><a><b n=\"1\">x</b></a><a><b>y</b><c/><b n=\"3\"/></a></FML32>", "FML32/a/b",
-                 "n"),
+  EXPECT_EQ(read("<FML32><a><b n=\"1\">x</b></a><a><b>y</b><c/><b n=\"3\"/></a></FML32>",
+                 "FML32/a/b", "n"),
             (std::vector<std::string>{"1:x", "<none>:y", "3:"}));
 }
 
@@ -208,8 +212,8 @@ TEST_F(XmlDom, ElementReaderFailures) {
             S_FALSE);
   EXPECT_EQ(ok, 0);
   EXPECT_EQ(reader->readAnsiXML("<!DOCTYPE r><r><a/></r>", "r/a", "n", &none, &ok), S_FALSE);
-  for (const char* path : {"", "/r", "r/", "r//a", "r/*", "r/a[1]", "r/@n", "p:r", "r/..",
-                           "count(r)"}) {
+  for (const char* path :
+       {"", "/r", "r/", "r//a", "r/*", "r/a[1]", "r/@n", "p:r", "r/..", "count(r)"}) {
     EXPECT_EQ(reader->readAnsiXML(text, path, "n", &none, &ok), E_INVALIDARG) << path;
     EXPECT_EQ(ok, 0);
   }
