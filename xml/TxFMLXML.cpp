@@ -5,9 +5,10 @@
 
 #include <array>
 #include <charconv>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -76,8 +77,8 @@ void AppendBase64(std::string& out, const unsigned char* bytes, std::size_t leng
   char* p = out.data() + start;
   std::size_t i = 0;
   for (; i + 3 <= length; i += 3) {
-    const std::uint32_t group = (std::uint32_t{bytes[i]} << 16) |
-                                (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    const std::uint32_t group =
+        (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
     *p++ = Base64Alphabet[(group >> 18) & 63];
     *p++ = Base64Alphabet[(group >> 12) & 63];
     *p++ = Base64Alphabet[(group >> 6) & 63];
@@ -243,57 +244,108 @@ void CheckImportResult(HRESULT hr) {
   throw Exception("Błąd importu FML z XML"_ansi);
 }
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// The value of each character in base64 text: 0 to 63 for the alphabet,
+// else one of the marks below.
+constexpr signed char Base64Space = -1;
+constexpr signed char Base64Padding = -2;
+constexpr signed char Base64Invalid = -3;
 
-bool IsBase64Space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+struct Base64Values {
+  signed char Of[256];
+  Base64Values() {
+    for (signed char& value : Of) value = Base64Invalid;
+    for (int i = 0; i < 64; ++i)
+      Of[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<signed char>(i);
+    for (const char c : {' ', '\t', '\n', '\r'}) Of[static_cast<unsigned char>(c)] = Base64Space;
+    Of[static_cast<unsigned char>('=')] = Base64Padding;
+  }
+  int operator()(char c) const { return Of[static_cast<unsigned char>(c)]; }
+};
 
 // RFC 4648 base64 with "=" padding; white space anywhere is skipped. False
 // for a character outside the alphabet, a length that is not a multiple of
 // four, or padding anywhere but at the end of the last group.
 bool DecodeBase64(std::string_view text, std::string& bytes) {
-  bytes.clear();
-  bytes.reserve(text.size() / 4 * 3);
+  static const Base64Values valueOf;
+  bytes.resize(text.size() / 4 * 3 + 3);  // room for every group and a padded end
+  char* out = bytes.data();
+  const auto emit = [&out](std::uint32_t group, int count) {
+    *out++ = static_cast<char>(group >> 16);
+    if (count > 1) *out++ = static_cast<char>(group >> 8);
+    if (count > 2) *out++ = static_cast<char>(group);
+  };
   std::uint32_t group = 0;
   int filled = 0;   // characters in the current group
   int padding = 0;  // '=' seen
-  for (const char c : text) {
-    if (IsBase64Space(c)) continue;
-    if (c == '=') {
+  for (std::size_t i = 0; i < text.size();) {
+    // Whole groups of four alphabet characters, what the export writes.
+    if (filled == 0 && padding == 0) {
+      for (; i + 4 <= text.size(); i += 4) {
+        const int a = valueOf(text[i]), b = valueOf(text[i + 1]), c = valueOf(text[i + 2]),
+                  d = valueOf(text[i + 3]);
+        if ((a | b | c | d) < 0) break;
+        emit(static_cast<std::uint32_t>((a << 18) | (b << 12) | (c << 6) | d), 3);
+      }
+      if (i == text.size()) break;
+    }
+    const int value = valueOf(text[i++]);
+    if (value == Base64Space) continue;
+    if (value == Base64Padding) {
       if (filled < 2 || ++padding + filled > 4) return false;
       continue;
     }
-    const int value = Base64Value(c);
     if (value < 0 || padding > 0) return false;
     group = (group << 6) | static_cast<std::uint32_t>(value);
     if (++filled == 4) {
-      bytes += static_cast<char>(group >> 16);
-      bytes += static_cast<char>(group >> 8);
-      bytes += static_cast<char>(group);
+      emit(group, 3);
       group = 0;
       filled = 0;
     }
   }
-  if (padding == 0) return filled == 0;
-  if (filled + padding != 4) return false;
-  group <<= 6 * padding;
-  bytes += static_cast<char>(group >> 16);
-  if (filled == 3) bytes += static_cast<char>(group >> 8);
+  if (padding == 0) {
+    if (filled != 0) return false;
+  } else {
+    if (filled + padding != 4) return false;
+    emit(group << (6 * padding), filled - 1);
+  }
+  bytes.resize(static_cast<std::size_t>(out - bytes.data()));
   return true;
 }
 
-// C's atof in the "C" locale: the application may have switched the C
-// library to a locale with a decimal comma.
-double ParseDouble(const AnsiString& text) {
+// C's atof in the "C" locale (the application may have switched the C
+// library to a locale with a decimal comma), after the last ',' of the text
+// has become '.'.
+double ParseDecimal(std::string_view text) {
+  char local[64];
+  std::string longText;
+  char* number = local;
+  if (text.size() < sizeof local) {
+    std::memcpy(local, text.data(), text.size());
+    local[text.size()] = '\0';
+  } else {
+    longText.assign(text);
+    number = longText.data();
+  }
+  if (const std::size_t comma = text.rfind(','); comma != std::string_view::npos)
+    number[comma] = '.';
   static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-  if (cLocale == locale_t{}) return std::atof(text.c_str());
-  return strtod_l(text.c_str(), nullptr, cLocale);
+  if (cLocale == locale_t{}) return std::atof(number);
+  return strtod_l(number, nullptr, cLocale);
+}
+
+// StrToInt of the text; plain decimal numbers, what the export writes, are
+// read here without a string of their own.
+int IntegerOf(std::string_view text) {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (!digits.empty() && digits.size() <= 9) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error == std::errc() && end == digits.data() + digits.size() && digits[0] != '+' &&
+        digits[0] != '-')
+      return negative ? -value : value;
+  }
+  return StrToInt(AnsiString(text));
 }
 
 Variant IntegerVariant(long long value) {
@@ -305,32 +357,32 @@ class ValueAdder {
  public:
   explicit ValueAdder(TTxFbfr& fbfr) : FFbfr(fbfr) {}
 
-  void Add(FLDID32 id, const AnsiString& text) {
-    if (text.IsEmpty()) {
+  // Adds the value of one element: its field id's text and its own text,
+  // both Windows-1250.
+  void Add(std::string_view idText, std::string_view text) {
+    const auto id = static_cast<FLDID32>(IntegerOf(idText));
+    if (text.empty()) {
       FFbfr.AppendOcc(id, Null());
       return;
     }
     switch (Fldtype32(id)) {
       case FLD_CARRAY: {
         std::string bytes;
-        if (!DecodeBase64(text.view(), bytes) || bytes.empty()) return;
+        if (!DecodeBase64(text, bytes) || bytes.empty()) return;
         FFbfr.AppendOcc(id, Variant(AnsiString(std::move(bytes))));
         break;
       }
       case FLD_FLOAT:
-      case FLD_DOUBLE: {
-        AnsiString number = text;
-        if (const int comma = number.LastDelimiter(","); comma > 0) number[comma] = '.';
-        FFbfr.AppendOcc(id, Variant(ParseDouble(number)));
+      case FLD_DOUBLE:
+        FFbfr.AppendOcc(id, Variant(ParseDecimal(text)));
         break;
-      }
       case FLD_LONG: {
-        const long long value = StrToInt(text);
+        const long long value = IntegerOf(text);
         FFbfr.AppendOcc(id, IntegerVariant(IsDate(id) ? value + 1 : value));
         break;
       }
       default:
-        FFbfr.AppendOcc(id, Variant(text));
+        FFbfr.AppendOcc(id, Variant(AnsiString(text)));
         break;
     }
   }
@@ -347,6 +399,42 @@ class ValueAdder {
   TTxFbfr& FFbfr;
   FLDID32 FDateKnownFor = BADFLDID;
   bool FDate = false;
+};
+
+// The elements of one readAnsiXML call, added as they come. No exception
+// may cross the parser's interface: the first one is kept, the walk is
+// stopped, and the import raises it afterwards.
+class ImportSink final : public IXmlDomElementSink {
+ public:
+  ImportSink(TTxFbfr& fbfr, int documentLength)
+      : FFbfr(fbfr), FAdder(fbfr), FDocumentLength(documentLength) {}
+
+  HRESULT OnElement(bool HasAttribute, std::string_view Attribute, std::string_view Text) override {
+    try {
+      if (FFirst) {
+        FFirst = false;
+        if (FDocumentLength > LargeDocument) FFbfr.EnsureSpace(0, -1, FDocumentLength);
+      }
+      if (!HasAttribute) CheckImportResult(S_FALSE);  // as getNamedItem's "not found"
+      FAdder.Add(Attribute, Text);
+      return S_OK;
+    } catch (...) {
+      FFailure = std::current_exception();
+      return E_ABORT;
+    }
+  }
+
+  // Raises what stopped the walk, if anything did.
+  void RaiseFailure() const {
+    if (FFailure) std::rethrow_exception(FFailure);
+  }
+
+ private:
+  TTxFbfr& FFbfr;
+  ValueAdder FAdder;
+  int FDocumentLength;
+  bool FFirst = true;
+  std::exception_ptr FFailure;
 };
 
 // The document for the parser, as UTF-16: the conversion of WideString in
@@ -401,6 +489,22 @@ void ImportFMLFromXML(TTxFbfr* Fbfr, const AnsiString& Text) {
   document->put_async(variantFalse);
   document->put_resolveExternals(variantFalse);
   VARIANT_BOOL loaded = variantFalse;
+
+  // Our own parser reads the Windows-1250 text and hands over the elements
+  // in one walk; any other goes node by node.
+  TComInterface<IXmlDomElementReader> reader;
+  if (SUCCEEDED(document.As(reader))) {
+    ImportSink sink(*Fbfr, Text.Length());
+    const HRESULT hr = reader->readAnsiXML(Text, "FML32/OCC", "id", &sink, &loaded);
+    sink.RaiseFailure();
+    if (loaded != VARIANT_BOOL{-1}) {  // a failed load, checked as loadXML's: no elements
+      TX_HRCHECK(hr);
+      return;
+    }
+    CheckImportResult(hr);
+    return;
+  }
+
   TX_HRCHECK(document->loadXML(DocumentText(Text), &loaded));
 
   TComInterface<IXmlDomNodeList> elements;
@@ -423,10 +527,10 @@ void ImportFMLFromXML(TTxFbfr* Fbfr, const AnsiString& Text) {
 
     WideString idText;
     TX_HRCHECK(idAttribute->get_text(&idText));
-    const auto id = static_cast<FLDID32>(StrToInt(NarrowText(idText)));
+    const AnsiString id = NarrowText(idText);
     WideString valueText;
     TX_HRCHECK(element->get_text(&valueText));
-    adder.Add(id, NarrowText(valueText));
+    adder.Add(id.view(), NarrowText(valueText).view());
   }
 }
 

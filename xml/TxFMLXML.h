@@ -77,7 +77,9 @@ AnsiString ExportFMLToXML(FBFR32* Fbfr);
 // is not XML, or holds no such element, leaves the buffer empty and raises
 // nothing. The text goes to the XML DOM parser of the COM class registry
 // (platform/xml/XmlDom.h); COM must already be started on the calling
-// thread. Raises:
+// thread. A parser object that offers IXmlDomElementReader (ours does) is
+// read through it while it parses, any other node by node; the buffer and the
+// failures are the same either way. Raises:
 //   - Exception with the thread's COM error description, or "Błąd importu
 //     FML z XML" when there is none, when the parser cannot be created
 //     (COM not started, parser not registered) or a lookup does not answer

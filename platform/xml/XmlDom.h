@@ -37,8 +37,22 @@
 //     empty document, never an exception or a partial tree.
 // async and resolveExternals are accepted and have no effect: loading is
 // always synchronous and external resources are never read.
+//
+// Besides the DOM interfaces the document object offers IXmlDomElementReader
+// (ask for it with QueryInterface): it parses Windows-1250 text without a
+// UTF-16 copy and hands the caller one attribute and the text of each
+// selected element as Windows-1250 views, without a COM object or a wide
+// string per node, reading the elements while it parses and freeing each
+// once read, so a large document never stands as a whole tree. The views
+// belong to the document object and last for one callback. A caller must
+// still work with a parser that lacks the reader (another registered class)
+// through the DOM interfaces; both give the same documents, texts and
+// failures.
 #pragma once
 
+#include <string_view>
+
+#include "platform/framework/AnsiString.h"
 #include "platform/framework/Com.h"
 #include "platform/framework/WideString.h"
 #include "platform/framework/WinTypes.h"
@@ -109,6 +123,53 @@ struct IXmlDomDocument : IXmlDomNode {
 
  protected:
   ~IXmlDomDocument() = default;
+};
+
+// Receives the elements IXmlDomElementReader::readAnsiXML selects. Not a
+// COM object: the caller keeps it alive for the call. It must not raise;
+// a failure is reported by its result.
+struct IXmlDomElementSink {
+  // One element, in document order: the value of the asked attribute
+  // (HasAttribute false and an empty view when the element has none) and the
+  // element's text content, both in Windows-1250 exactly as AnsiString gives
+  // them from the WideString of get_text (controls restored, characters
+  // Windows-1250 lacks as '?'). The views belong to the reader and are valid
+  // during the call only. S_OK goes on to the next element; any other result
+  // ends the walk and is readAnsiXML's result.
+  virtual HRESULT OnElement(bool HasAttribute, std::string_view Attribute,
+                            std::string_view Text) = 0;
+
+ protected:
+  ~IXmlDomElementSink() = default;
+};
+
+// The bulk reading of a document, on the same object as its IXmlDomDocument.
+struct IXmlDomElementReader : IUnknown {
+  static constexpr IID Uuid = "{5B0C93E5-7A4D-4F63-9C1E-2D8A61F04B17}"_guid;
+  using Base = IUnknown;
+
+  // Parses Xml, Windows-1250 text converted to UTF-8 in one pass (plain
+  // ASCII is parsed in place), by the rules of loadXML, and calls Sink for
+  // every element a child path selects ("FML32/OCC": the OCC children of the
+  // root element FML32), in document order: the elements selectNodes of
+  // that path gives after loadXML of the same text. A path step is an
+  // element name without a prefix and matches elements in no namespace.
+  // Each selected element is read when its end tag has been parsed and its
+  // content freed at once, so the whole tree is never built; Sink is called
+  // only once the whole text has been accepted, and the document object is
+  // empty afterwards. *IsSuccessful tells whether the text was accepted:
+  // VARIANT_FALSE with S_FALSE (not XML, as loadXML), E_OUTOFMEMORY,
+  // E_INVALIDARG (a path that is not such a child path, an empty
+  // AttributeName) or E_POINTER (a null Sink or IsSuccessful), and no call
+  // of Sink; VARIANT_TRUE with S_OK after the last element, E_OUTOFMEMORY,
+  // or the first result of Sink other than S_OK (without error information
+  // of its own).
+  virtual HRESULT readAnsiXML(const AnsiString& Xml, const AnsiString& Path,
+                              const AnsiString& AttributeName, IXmlDomElementSink* Sink,
+                              VARIANT_BOOL* IsSuccessful) = 0;
+
+ protected:
+  ~IXmlDomElementReader() = default;
 };
 
 // The parser's class, served in-process.

@@ -17,6 +17,7 @@
 
 #include "platform/framework/Com.h"
 #include "platform/xml/XmlDom.h"
+#include "tests/xml/DomOnlyParser.h"
 
 namespace Tx {
 namespace {
@@ -245,6 +246,142 @@ TEST_F(FmlXml, HostileDocumentsImportNothing) {
     ASSERT_EQ(Reimported(document.substr(0, length)), Document("")) << length;
   Reimported(document.substr(0, complete));
   EXPECT_EQ(Fnum32(FTarget.GetFbfrP()), 18);
+}
+
+// ---- The element reader against the node-by-node route -------------------------------
+
+class FmlXmlRoutes : public FmlXml {
+ protected:
+  // What importing text leaves: the buffer's export, after the message of
+  // the exception when one is raised.
+  std::string Outcome(const std::string& text) {
+    std::string raised;
+    try {
+      ImportFMLFromXML(&FTarget, AnsiString(text));
+    } catch (const Exception& e) {
+      raised = "raised: " + e.Message.str() + "\n";
+    }
+    return raised + ExportFMLToXML(FTarget.GetFbfrP()).str();
+  }
+  // The outcome through the node-by-node route, which must be the same.
+  std::string OutcomeNodeByNode(const std::string& text) {
+    const TDomOnlyParser domOnly;
+    return Outcome(text);
+  }
+  // The outcome, checked to be the same both ways.
+  std::string BothWays(const std::string& text) {
+    const std::string fast = Outcome(text);
+    EXPECT_EQ(OutcomeNodeByNode(text), fast) << text.substr(0, 80);
+    return fast;
+  }
+};
+
+TEST_F(FmlXmlRoutes, SameBuffersBothWays) {
+  FTarget.Contract = &FContract;
+  std::string everyReference;  // every Windows-1250 byte and characters it lacks
+  for (int c = 1; c < 0x300; ++c) everyReference += "&#" + std::to_string(c) + ";";
+  for (const char* c : {"&#x20ac;", "&#x2122;", "&#x4e2d;", "&#x1F600;", "&#x10FF00;", "&#x10FF01;",
+                        "&#x10FF1F;", "&#x10FF20;", "&#xFFFD;", "&#xD7FF;"})
+    everyReference += c;
+  std::string everyByte;  // Windows-1250 bytes as they are, no references
+  for (int b = 0x20; b < 256; ++b)
+    if (b != '<' && b != '&') everyByte += static_cast<char>(b);
+
+  const std::pair<std::string, std::string> documents[] = {
+      {TestData("all_types.xml"), ""},
+      {Document(Element(STRING_F, everyByte) + Element(STRING_F, everyReference)), ""},
+      {Document(
+           Element(STRING_F, ("Zażółć <![CDATA[gęślą <jaźń>]]> &amp;&lt;&gt;&quot;"_ansi).str()) +
+           "<OCC id=\"&#x31;67772366\">a<b>b<![CDATA[c]]><c>&#x1;d</c><!--x--></b><?pi y?>e</OCC>"
+           "<OCC id='167772366'>  </OCC><OCC id=\"167772366\"/>"),
+       Document(Element(STRING_F,
+                        "Za&#x17c;&#xf3;&#x142;&#x107; g&#x119;&#x15b;l&#x105; &#x3c;"
+                        "ja&#x17a;&#x144;&#x3e; &#x26;&#x3c;&#x3e;\"") +
+                Element(STRING_F, "abc&#x1;de") + Element(STRING_F, "  ") + Element(STRING_F, ""))},
+      {Document(Element(SHORT_F, "") + Element(LONG_F, "") + Element(CHAR_F, "") +
+                Element(FLOAT_F, "") + Element(DOUBLE_F, "") + Element(CARRAY_F, "") +
+                Element(DATE_F, "36525") + Element(DATE_F, "") + Element(TIME_F, "0,25")),
+       ""},
+      // Base64 by whole groups and character by character.
+      {Document(Element(CARRAY_F, "AA==") + Element(CARRAY_F, "AAE=") + Element(CARRAY_F, "A===") +
+                Element(CARRAY_F, "AA=A") + Element(CARRAY_F, "AA = = ") +
+                Element(CARRAY_F, "AAA=AAAA") + Element(CARRAY_F, "AAAAA===") +
+                Element(CARRAY_F, "QUJD\nREVG") + Element(CARRAY_F, "QU JDREVGR0g=") +
+                Element(CARRAY_F, "QUJDREVG\t")),
+       Document(Element(CARRAY_F, "AA==") + Element(CARRAY_F, "AAE=") + Element(CARRAY_F, "AA==") +
+                Element(CARRAY_F, "QUJDREVG") + Element(CARRAY_F, "QUJDREVGR0g=") +
+                Element(CARRAY_F, "QUJDREVG"))},
+      // Only OCC children of a root FML32 in no namespace.
+      {"<FML32 xmlns=\"urn:x\"><OCC id=\"201\">1</OCC></FML32>", Document("")},
+      {"<FML32 xmlns:p=\"urn:x\"><p:OCC id=\"201\">1</p:OCC><OCC p:id=\"201\" id=\"201\">2</OCC>"
+       "<OCC xmlns=\"urn:y\" id=\"201\">3</OCC></FML32>",
+       Document(Element(SHORT_F, "2"))},
+  };
+  for (const auto& [text, expected] : documents) {
+    const std::string outcome = BothWays(text);
+    if (!expected.empty()) {
+      EXPECT_EQ(outcome, expected) << text.substr(0, 80);
+    }
+  }
+}
+
+TEST_F(FmlXmlRoutes, SameFailuresBothWays) {
+  FTarget.Contract = &FContract;
+  // What was added before the failure stays.
+  const FLDID32 once = Fmkfldid32(FLD_LONG, 210);
+  FContract.AddFldDef(once)->SetOccMax(1);
+  const std::string before = Element(LONG_F, "1");
+  const std::pair<std::string, std::string> failures[] = {
+      {before + "<OCC>2</OCC>", "Błąd importu FML z XML"_ansi.str()},
+      {before + "<OCC id=\" 201 \">1</OCC>", "' 201 ' is not a valid integer value"},
+      {before + "<OCC id=\"&#x10FF01;\">1</OCC>", "'\x01' is not a valid integer value"},
+      {before + Element(LONG_F, "2147483648"), "'2147483648' is not a valid integer value"},
+      {Element(once, "1") + before + Element(once, "2") + Element(LONG_F, "3"),
+       "Przekroczona maksymalna liczba wystąpień pola <33554642> (kontrakt)."_ansi.str()},
+  };
+  for (const auto& [elements, message] : failures) {
+    const std::string kept = elements.starts_with(before) ? before : before + Element(once, "1");
+    EXPECT_EQ(BothWays(Document(elements)), "raised: " + message + "\n" + Document(kept));
+  }
+
+  // Texts the parser refuses import nothing, and raise nothing.
+  const auto nested = [](int levels) {
+    std::string open, close;
+    for (int i = 0; i < levels; ++i) open += "<a>", close += "</a>";
+    return "<FML32><OCC id=\"201\">" + open + "1" + close + "</OCC></FML32>";
+  };
+  EXPECT_EQ(BothWays(nested(255)), Document(Element(SHORT_F, "1")));
+  const std::string refused[] = {
+      nested(256),
+      TestData("billion_laughs.xml"),
+      "<FML32><OCC id=\"201\">1</OCC>",
+      "<FML32><OCC id=\"201\">&#x0;</OCC></FML32>",
+      std::string("<FML32><OCC id=\"201\">1\0</OCC></FML32>", 34),
+      "<FML32><" + std::string(50001, 'n') + "/><OCC id=\"201\">1</OCC></FML32>",
+      "<FML32><OCC id=\"201\" x=\"" + std::string(10000001, 'v') + "\">1</OCC></FML32>",
+  };
+  for (const std::string& text : refused) {
+    EXPECT_EQ(BothWays(text), Document("")) << text.substr(0, 60);
+  }
+  EXPECT_EQ(BothWays("<FML32><" + std::string(50000, 'n') + "/><OCC id=\"201\">1</OCC></FML32>"),
+            Document(Element(SHORT_F, "1")));
+}
+
+TEST_F(FmlXmlRoutes, IntegersReadAsStrToIntReadsThem) {
+  for (const char* text :
+       {"0",          "-0",         "+5",         "007",         "-12",        "123456789",
+        "-123456789", "1234567890", "2147483647", "-2147483647", "2147483648", "$7fffffff",
+        "0x10",       "x1F",        "  42",       "42 ",         "--1",        "-+1",
+        "+-1",        "-",          "",           "1e3",         "0123456789"}) {
+    std::string expected;
+    try {
+      expected = Document(Element(LONG_F, std::to_string(StrToInt(text))));
+    } catch (const Exception& e) {
+      expected = "raised: " + e.Message.str() + "\n" + Document("");
+    }
+    if (*text == '\0') expected = Document(Element(LONG_F, ""));  // an empty element is a null
+    EXPECT_EQ(BothWays(Document(Element(LONG_F, text))), expected) << text;
+  }
 }
 
 }  // namespace

@@ -140,5 +140,101 @@ TEST_F(XmlDom, RefusedTextsLeaveAnEmptyDocument) {
   }
 }
 
+// ---- The element reader -----------------------------------------------------------
+
+// Writes each element as "id:text" ("<none>" without the attribute), the
+// texts in UTF-8; answers Stop at element StopAt.
+class TElementLog final : public IXmlDomElementSink {
+ public:
+  HRESULT OnElement(bool HasAttribute, std::string_view Attribute, std::string_view Text) override {
+    Lines.push_back((HasAttribute ? AnsiToUtf8(AnsiString(Attribute)) : "<none>") + ":" +
+                    AnsiToUtf8(AnsiString(Text)));
+    return static_cast<int>(Lines.size()) == StopAt ? Stop : S_OK;
+  }
+  std::vector<std::string> Lines;
+  int StopAt = -1;
+  HRESULT Stop = S_OK;
+};
+
+TEST_F(XmlDom, ElementReaderHandsOverWhatTheNodesGive) {
+  TComInterface<IXmlDomElementReader> reader;
+  ASSERT_EQ(FDoc.As(reader), S_OK);
+  const auto read = [&](const std::string& utf8, const char* path, const char* attribute) {
+    TElementLog log;
+    VARIANT_BOOL ok = 0;
+    EXPECT_EQ(reader->readAnsiXML(Utf8ToAnsi(utf8), path, attribute, &log, &ok), S_OK);
+    EXPECT_EQ(ok, -1);
+    return log.Lines;
+  };
+
+  // Windows-1250 text as it is and by reference, what the code page lacks
+  // as '?', the controls back, CDATA and nested text in order.
+  EXPECT_EQ(read("<FML32 xmlns:p=\"urn:p\"><OCC id=\"Łódź\"> a &lt;&#x105;ą€ "
+                 "&#x4e2d;&#x1F600;&#x10FF20; </OCC>\n"
+                 "<x><OCC id=\"9\">nested</OCC></x><p:OCC id=\"p\">prefixed</p:OCC>"
+                 "<OCC id=\"2\" p:id=\"p\"><![CDATA[<b>]]>&amp;<i>c<j>&#x1;</j></i><!-- no "
+                 "--><?pi?>d</OCC>"
+                 "<OCC p:id=\"p\">&#x10FF1F;</OCC><OCC id=\"\"/></FML32>",
+                 "FML32/OCC", "id"),
+            (std::vector<std::string>{"Łódź: a <ąą€ ??? ",
+                                      "2:<b>&c\x01"
+                                      "d",
+                                      "<none>:\x1f", ":"}));
+
+  // Elements on the path only right below the document, as selectNodes
+  // finds them; text after an element read still counts for its parent.
+  const std::string text =
+      "<r xmlns:p=\"urn:p\"><a id=\"1\">x<a id=\"0\">no</a><![CDATA[y]]></a>t<a>u<b/>&#x1;</a>"
+      "<p:a id=\"2\">no</p:a><a id=\"&lt;\"/>v<b><a id=\"0\">no</a></b></r>";
+  const std::vector<std::string> lines = read(text, "r/a", "id");
+  EXPECT_EQ(lines, (std::vector<std::string>{"1:xnoy", "<none>:u\x01", "<:"}));
+  EXPECT_EQ(Text(FDoc.get()), u"");  // nothing kept
+  ASSERT_TRUE(Load(std::u16string(text.begin(), text.end())));
+  std::vector<std::string> described;
+  for (const Node& node : Select(u"r/a"))
+    described.push_back(AnsiToUtf8(AnsiString(WideString(Described(node.get())))));
+  EXPECT_EQ(described, lines);
+  EXPECT_EQ(Text(FDoc.get()), u"xnoytu\x01novno");
+  EXPECT_EQ(read("<FML32><a><b n=\"1\">x</b></a><a><b>y</b><c/><b n=\"3\"/></a></FML32>",
+                 "FML32/a/b", "n"),
+            (std::vector<std::string>{"1:x", "<none>:y", "3:"}));
+}
+
+TEST_F(XmlDom, ElementReaderFailures) {
+  TComInterface<IXmlDomElementReader> reader;
+  ASSERT_EQ(FDoc.As(reader), S_OK);
+  const AnsiString text = "<r><a n=\"1\"/><a n=\"2\"/><a n=\"3\"/></r>";
+  TElementLog none;
+  VARIANT_BOOL ok = -1;
+
+  // The sink is called only once the whole text has been accepted.
+  EXPECT_EQ(reader->readAnsiXML(text.SubString(1, text.Length() - 1), "r/a", "n", &none, &ok),
+            S_FALSE);
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(reader->readAnsiXML("<!DOCTYPE r><r><a/></r>", "r/a", "n", &none, &ok), S_FALSE);
+  for (const char* path :
+       {"", "/r", "r/", "r//a", "r/*", "r/a[1]", "r/@n", "p:r", "r/..", "count(r)"}) {
+    EXPECT_EQ(reader->readAnsiXML(text, path, "n", &none, &ok), E_INVALIDARG) << path;
+    EXPECT_EQ(ok, 0);
+  }
+  EXPECT_EQ(reader->readAnsiXML(text, "r/a", "", &none, &ok), E_INVALIDARG);
+  TComInterface<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, info.ReleaseAndGetAddressOf()), S_OK);
+  WideString description;
+  info->GetDescription(&description);
+  EXPECT_EQ(description, WideString(u"The path is not a child path of element names"));
+  EXPECT_TRUE(none.Lines.empty());
+
+  // The sink's first other answer ends the walk and is the result.
+  TElementLog stopping;
+  stopping.StopAt = 2;
+  stopping.Stop = E_ABORT;
+  EXPECT_EQ(reader->readAnsiXML(text, "r/a", "n", &stopping, &ok), E_ABORT);
+  EXPECT_EQ(ok, -1);
+  EXPECT_EQ(stopping.Lines, (std::vector<std::string>{"1:", "2:"}));
+  EXPECT_EQ(reader->readAnsiXML(text, "r/a", "n", nullptr, &ok), E_POINTER);
+  EXPECT_EQ(reader->readAnsiXML(text, "r/a", "n", &none, nullptr), E_POINTER);
+}
+
 }  // namespace
 }  // namespace Tx
