@@ -99,10 +99,18 @@ char* EmptyText() noexcept {
   return empty;
 }
 
+// An embedded buffer is copied out as a buffer: aligned, and as large as
+// the room offered. Returns 1, or -1 with Ferror32 set.
+int CopyEmbedded(char* out, const unsigned char* value, std::uint32_t length, std::uint32_t room) noexcept {
+  if (!CheckBlockAddress(out, FEINVAL)) return -1;
+  std::memcpy(out, value, length);
+  return AdoptEmbeddedCopy(out, room);
+}
+
 // Copies the value of (id, oc) into out, when given, after checking that it
 // fits the *room bytes offered, when given; *room then receives its length.
 // Returns 1, or -1 with Ferror32 set (FNOTPRES, FNOSPACE).
-int CopyOccurrence(Block& block, FLDID32 id, FLDOCC32 oc, char* out, FLDLEN32* room) {
+TX_FML32_HOT int CopyOccurrence(Block& block, FLDID32 id, FLDOCC32 oc, char* out, FLDLEN32* room) noexcept {
   const std::uint32_t record = block.Find(id, oc);
   if (record == 0) {
     block.SetMissingError();
@@ -114,12 +122,11 @@ int CopyOccurrence(Block& block, FLDID32 id, FLDOCC32 oc, char* out, FLDLEN32* r
       SetError(FNOSPACE);
       return -1;
     }
-    // An embedded buffer is copied out as a buffer: aligned, and as large
-    // as the room offered.
-    const bool embedded = TypeOf(id) == FLD_FML32;
-    if (embedded && !CheckBlockAddress(out, FEINVAL)) return -1;
-    std::memcpy(out, block.ValueAt(record), length);
-    if (embedded && AdoptEmbeddedCopy(out, room != nullptr ? *room : length) == -1) return -1;
+    if (TypeOf(id) != FLD_FML32) {
+      CopyBytes(out, block.ValueAt(record), length);
+    } else if (CopyEmbedded(out, block.ValueAt(record), length, room != nullptr ? *room : length) == -1) {
+      return -1;
+    }
   }
   if (room != nullptr) *room = length;
   return 1;
@@ -274,6 +281,10 @@ int Fadd32(FBFR32* fbfr, FLDID32 fieldid, char* value, FLDLEN32 len) {
   if (value == nullptr) {
     SetError(FEINVAL);
     return -1;
+  }
+  // Numbers need no preparing: their length is their type's.
+  if (const std::uint32_t fixed = FixedLength(TypeOf(fieldid)); fixed != 0) {
+    return block.Append(fieldid, value, fixed) ? 1 : -1;
   }
   CallerValue stored;
   if (!stored.Prepare(fieldid, value, len)) return -1;

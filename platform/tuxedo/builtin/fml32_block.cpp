@@ -159,35 +159,36 @@ void OccurrenceList::AppendSlotToTree(std::uint32_t count) noexcept {
 
 Field& FieldMap::Insert(FLDID32 id) {
   if (Field* found = Find(id)) return *found;
-  if (2 * (fields_.size() + 1) > table_.size()) Rehash(std::max<std::size_t>(16, 2 * table_.size()));
+  if (2 * (fields_.size() + 1) > slots_.size()) Rehash(std::max<std::size_t>(16, 2 * slots_.size()));
   order_.reserve(fields_.size() + 1);
   fields_.emplace_back();
   Field& field = fields_.back();
   field.id = id;
   const std::size_t position = fields_.size() - 1;
-  const std::size_t mask = table_.size() - 1;
   std::size_t slot = Hash(id);
-  while (table_[slot] != 0) slot = (slot + 1) & mask;
-  table_[slot] = static_cast<std::uint32_t>(position + 1);
+  while (slots_[slot].id != BADFLDID) slot = (slot + 1) & mask_;
+  slots_[slot] = Slot{id, static_cast<std::uint32_t>(position)};
   if (sorted_ && (order_.empty() || fields_[order_.back()].id < id)) {
     field.rank = static_cast<std::uint32_t>(order_.size());
   } else {
     sorted_ = false;
   }
   order_.push_back(static_cast<std::uint32_t>(position));
-  last_ = position;
+  last_ = &field;  // fields_ may have moved
   return field;
 }
 
 void FieldMap::Rehash(std::size_t tableSize) {
-  std::vector<std::uint32_t> table(tableSize, 0);
+  std::vector<Slot> slots(tableSize, Slot{BADFLDID, 0});
+  slots_.swap(slots);
+  table_ = slots_.data();
+  mask_ = tableSize - 1;
   shift_ = 32 - static_cast<unsigned>(std::countr_zero(tableSize));
-  table_.swap(table);
-  const std::size_t mask = table_.size() - 1;
   for (std::size_t position = 0; position < fields_.size(); ++position) {
-    std::size_t slot = Hash(fields_[position].id);
-    while (table_[slot] != 0) slot = (slot + 1) & mask;
-    table_[slot] = static_cast<std::uint32_t>(position + 1);
+    const FLDID32 id = fields_[position].id;
+    std::size_t slot = Hash(id);
+    while (slots_[slot].id != BADFLDID) slot = (slot + 1) & mask_;
+    slots_[slot] = Slot{id, static_cast<std::uint32_t>(position)};
   }
 }
 
@@ -220,10 +221,10 @@ const Field* FieldMap::NextAfter(FLDID32 id) noexcept {
 
 void FieldMap::Reset() noexcept {
   fields_.clear();
-  std::fill(table_.begin(), table_.end(), 0U);
+  std::fill(slots_.begin(), slots_.end(), Slot{BADFLDID, 0});
   order_.clear();
   sorted_ = true;
-  last_ = 0;
+  last_ = nullptr;
 }
 
 void FieldMap::Clear() noexcept {
@@ -231,7 +232,8 @@ void FieldMap::Clear() noexcept {
 }
 
 std::size_t FieldMap::ApproximateBytes() const noexcept {
-  std::size_t bytes = (table_.capacity() + order_.capacity()) * sizeof(std::uint32_t) + fields_.capacity() * sizeof(Field);
+  std::size_t bytes = slots_.capacity() * sizeof(Slot) + order_.capacity() * sizeof(std::uint32_t) +
+                      fields_.capacity() * sizeof(Field);
   for (const Field& field : fields_) bytes += field.occurrences.CapacityBytes();
   return bytes;
 }
@@ -438,8 +440,8 @@ std::uint32_t DefaultLength(int type) noexcept {
 // --- Stamps, capacities, cache --------------------------------------------
 
 void Detail::TakeStampRange() noexcept {
-  nextStamp = StampCounter().fetch_add(kStampRange, std::memory_order_relaxed);
-  stampLimit = nextStamp + kStampRange;
+  stamps.next = StampCounter().fetch_add(kStampRange, std::memory_order_relaxed);
+  stamps.limit = stamps.next + kStampRange;
 }
 
 std::size_t RegisteredCapacity(const void* block) noexcept {
@@ -553,20 +555,9 @@ void Block::Distrust() const noexcept {
   index_->header.stamp = ~Header().stamp;
 }
 
-bool Block::Next(FLDID32& id, FLDOCC32& oc) const noexcept {
+bool Block::NextField(const Field* field, FLDID32& id, FLDOCC32& oc) const noexcept {
   FieldMap& fields = index_->fields;
-  const Field* field = fields.Find(id);
-  const Field* next = nullptr;
-  if (field != nullptr) {
-    const std::size_t following = oc < 0 ? 0 : static_cast<std::size_t>(oc) + 1;
-    if (following < field->occurrences.Size()) {
-      oc = static_cast<FLDOCC32>(following);
-      return true;
-    }
-    next = fields.NextAfter(*field);
-  } else {
-    next = fields.NextAfter(id);
-  }
+  const Field* next = field != nullptr ? fields.NextAfter(*field) : fields.NextAfter(id);
   if (next == nullptr) return false;
   id = next->id;
   oc = 0;
