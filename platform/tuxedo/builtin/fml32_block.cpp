@@ -161,25 +161,26 @@ Field& FieldMap::Insert(FLDID32 id) {
   if (Field* found = Find(id)) return *found;
   if (2 * (fields_.size() + 1) > slots_.size()) Rehash(std::max<std::size_t>(16, 2 * slots_.size()));
   order_.reserve(fields_.size() + 1);
+  const Field* before = fields_.data();
   fields_.emplace_back();
+  if (fields_.data() != before) RenewAddresses();
   Field& field = fields_.back();
   field.id = id;
   const std::size_t position = fields_.size() - 1;
   std::size_t slot = Hash(id);
   while (slots_[slot].id != BADFLDID) slot = (slot + 1) & mask_;
-  slots_[slot] = Slot{id, static_cast<std::uint32_t>(position)};
+  slots_[slot] = Slot{id, static_cast<std::uint32_t>(position), &field};
   if (sorted_ && (order_.empty() || fields_[order_.back()].id < id)) {
     field.rank = static_cast<std::uint32_t>(order_.size());
   } else {
     sorted_ = false;
   }
   order_.push_back(static_cast<std::uint32_t>(position));
-  last_ = &field;  // fields_ may have moved
   return field;
 }
 
 void FieldMap::Rehash(std::size_t tableSize) {
-  std::vector<Slot> slots(tableSize, Slot{BADFLDID, 0});
+  std::vector<Slot> slots(tableSize, Slot{BADFLDID, 0, nullptr});
   slots_.swap(slots);
   table_ = slots_.data();
   mask_ = tableSize - 1;
@@ -188,8 +189,15 @@ void FieldMap::Rehash(std::size_t tableSize) {
     const FLDID32 id = fields_[position].id;
     std::size_t slot = Hash(id);
     while (slots_[slot].id != BADFLDID) slot = (slot + 1) & mask_;
-    slots_[slot] = Slot{id, static_cast<std::uint32_t>(position)};
+    slots_[slot] = Slot{id, static_cast<std::uint32_t>(position), &fields_[position]};
   }
+}
+
+void FieldMap::RenewAddresses() noexcept {
+  for (Slot& slot : slots_) {
+    if (slot.id != BADFLDID) slot.field = &fields_[slot.position];
+  }
+  walked_ = nullptr;
 }
 
 void FieldMap::SortOrder() noexcept {
@@ -209,22 +217,22 @@ const Field* FieldMap::FirstWithOccurrences(std::size_t rank) const noexcept {
 
 const Field* FieldMap::NextAfter(const Field& field) noexcept {
   if (!sorted_) SortOrder();
-  return FirstWithOccurrences(field.rank + std::size_t{1});
+  return walked_ = FirstWithOccurrences(field.rank + std::size_t{1});
 }
 
 const Field* FieldMap::NextAfter(FLDID32 id) noexcept {
   if (!sorted_) SortOrder();
   const auto rank = std::upper_bound(order_.begin(), order_.end(), id,
                                      [this](FLDID32 value, std::uint32_t position) { return value < fields_[position].id; });
-  return FirstWithOccurrences(static_cast<std::size_t>(rank - order_.begin()));
+  return walked_ = FirstWithOccurrences(static_cast<std::size_t>(rank - order_.begin()));
 }
 
 void FieldMap::Reset() noexcept {
   fields_.clear();
-  std::fill(slots_.begin(), slots_.end(), Slot{BADFLDID, 0});
+  std::fill(slots_.begin(), slots_.end(), Slot{BADFLDID, 0, nullptr});
   order_.clear();
   sorted_ = true;
-  last_ = nullptr;
+  walked_ = nullptr;
 }
 
 void FieldMap::Clear() noexcept {

@@ -300,24 +300,30 @@ struct Field {
 class FieldMap {
  public:
   FieldMap() = default;
-  FieldMap(const FieldMap&) = delete;  // last_ points into fields_
+  FieldMap(const FieldMap&) = delete;  // holds addresses of its fields_
   FieldMap& operator=(const FieldMap&) = delete;
 
   TX_FML32_HOT Field* Find(FLDID32 id) noexcept {
-    if (last_ != nullptr && last_->id == id) return last_;
-    // Each slot holds the id beside the field's position, so a probe reads
-    // one word and only a hit touches the field itself. No field has id 0
+    // Each slot holds the id beside the field's address, so a probe reads
+    // one slot and only a hit touches the field itself. No field has id 0
     // (BADFLDID), which marks a free slot.
     for (std::size_t slot = Hash(id); ; slot = (slot + 1) & mask_) {
-      const Slot entry = table_[slot];
+      const Slot& entry = table_[slot];
       if (entry.id == BADFLDID) return nullptr;
-      if (entry.id == id) return last_ = &fields_[entry.position];
+      if (entry.id == id) return entry.field;
     }
+  }
+  // As Find, for walks in id order: they stay on one field for all its
+  // occurrences, so the field of the last step is tried first.
+  TX_FML32_HOT const Field* FindWalked(FLDID32 id) noexcept {
+    if (walked_ != nullptr && walked_->id == id) return walked_;
+    return walked_ = Find(id);
   }
   // The field of `id`, added when new; may throw std::bad_alloc. The
   // reference holds until the next Insert.
   Field& Insert(FLDID32 id);
-  // The first field with occurrences and an id above `id`, or null.
+  // The first field with occurrences and an id above `id`, or null; the
+  // walk goes on there.
   const Field* NextAfter(FLDID32 id) noexcept;
   const Field* NextAfter(const Field& field) noexcept;
   void Clear() noexcept;  // every field left without occurrences
@@ -333,14 +339,16 @@ class FieldMap {
   struct Slot {
     FLDID32 id;
     std::uint32_t position;  // in fields_
+    Field* field;            // &fields_[position], renewed when fields_ moves
   };
   // An empty map probes this one free slot.
-  static constexpr Slot kNoSlots[1] = {{BADFLDID, 0}};
+  static constexpr Slot kNoSlots[1] = {{BADFLDID, 0, nullptr}};
 
   std::size_t Hash(FLDID32 id) const noexcept {
     return std::uint64_t{static_cast<std::uint32_t>(id * 2654435761U)} >> shift_;
   }
   void Rehash(std::size_t tableSize);
+  void RenewAddresses() noexcept;
   void SortOrder() noexcept;
   const Field* FirstWithOccurrences(std::size_t rank) const noexcept;
 
@@ -351,7 +359,7 @@ class FieldMap {
   unsigned shift_ = 32;             // 32 - log2(table size)
   std::vector<std::uint32_t> order_;  // field positions by id
   bool sorted_ = true;
-  Field* last_ = nullptr;  // the field found last: runs of one field skip the hash
+  const Field* walked_ = nullptr;  // where the last walk step went
 };
 
 // Where the occurrences of every field of one block are.
@@ -466,7 +474,7 @@ class Block {
 
   // The occurrence after (id, oc) in field-id order; false at the end.
   TX_FML32_HOT bool Next(FLDID32& id, FLDOCC32& oc) const noexcept {
-    const Field* field = index_->fields.Find(id);
+    const Field* field = index_->fields.FindWalked(id);
     if (field != nullptr) {
       const std::size_t following = oc < 0 ? 0 : static_cast<std::size_t>(oc) + 1;
       if (following < field->occurrences.Size()) {
