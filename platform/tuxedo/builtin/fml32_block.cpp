@@ -511,24 +511,20 @@ bool CheckHeaderOnly(FBFR32* fbfr) noexcept {
   return true;
 }
 
-bool Block::OpenSlowly(FBFR32* fbfr) noexcept {
-  if (!CheckBlockAddress(fbfr)) return false;
+BlockIndex* Block::OpenSlowly(FBFR32* fbfr) noexcept {
+  if (!CheckBlockAddress(fbfr)) return nullptr;
   auto* base = reinterpret_cast<unsigned char*>(fbfr);
   const BlockHeader header = LoadHeader(base);
   if (header.magic != kMagic) {
     SetError(FNOTFLD);
-    return false;
+    return nullptr;
   }
   bool current = false;
   BlockIndex* cached = FindCached(base, header, current);
-  if (cached != nullptr && current) {
-    base_ = base;
-    index_ = cached;
-    return true;
-  }
+  if (cached != nullptr && current) return cached;
   if (!HeaderLooksSane(base, header)) {
     SetError(FNOTFLD);
-    return false;
+    return nullptr;
   }
   try {
     if (cached != nullptr) {
@@ -536,32 +532,24 @@ bool Block::OpenSlowly(FBFR32* fbfr) noexcept {
       if (!BuildIndex(base, header, *cached)) {
         EraseCached(base);
         SetError(FNOTFLD);
-        return false;
+        return nullptr;
       }
-      index_ = cached;
-    } else {
-      auto index = std::make_unique<BlockIndex>();
-      if (!BuildIndex(base, header, *index)) {
-        SetError(FNOTFLD);
-        return false;
-      }
-      index_ = Remember(std::move(index));
+      return cached;
     }
+    auto index = std::make_unique<BlockIndex>();
+    if (!BuildIndex(base, header, *index)) {
+      SetError(FNOTFLD);
+      return nullptr;
+    }
+    return Remember(std::move(index));
   } catch (const std::bad_alloc&) {
     EraseCached(base);
     SetError(FMALLOC);
-    return false;
+    return nullptr;
   }
-  base_ = base;
-  return true;
 }
 
 // --- Reading --------------------------------------------------------------
-
-void Block::Distrust() const noexcept {
-  damaged_ = true;
-  index_->header.stamp = ~Header().stamp;
-}
 
 bool Block::NextField(const Field* field, FLDID32& id, FLDOCC32& oc) const noexcept {
   FieldMap& fields = index_->fields;

@@ -394,7 +394,13 @@ class Block {
       index_ = last;
       return true;
     }
-    return OpenSlowly(fbfr);
+    // The slow path hands back the index rather than storing it here, so
+    // that the block's address does not escape and its members can stay
+    // in registers.
+    index_ = OpenSlowly(fbfr);
+    if (index_ == nullptr) return false;
+    base_ = base;
+    return true;
   }
 
   unsigned char* Base() const noexcept { return base_; }
@@ -489,7 +495,8 @@ class Block {
   void Compact() noexcept;
 
  private:
-  bool OpenSlowly(FBFR32* fbfr) noexcept;
+  // The index of `fbfr`, rebuilt when stale; null with Ferror32 set.
+  static BlockIndex* OpenSlowly(FBFR32* fbfr) noexcept;
   // Next() past the last occurrence of `field` (null when `id` has none).
   bool NextField(const Field* field, FLDID32& id, FLDOCC32& oc) const noexcept;
   bool MakeRoom(std::uint64_t bytes) noexcept;  // free tail >= bytes, compacting if needed
@@ -537,7 +544,11 @@ class Block {
     return record - kEmptyBlockSize < end - kEmptyBlockSize && record % kBlockAlignment == 0 &&
            Load32(base_ + record) == id && IsWellFormedValue(base_, record, end, TypeOf(id));
   }
-  void Distrust() const noexcept;  // makes the next Open rebuild and recheck
+  // Makes the next Open rebuild and recheck.
+  void Distrust() const noexcept {
+    damaged_ = true;
+    index_->header.stamp = ~Header().stamp;
+  }
 
   unsigned char* base_ = nullptr;
   BlockIndex* index_ = nullptr;
