@@ -295,6 +295,9 @@ int Fchg32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* value, FLDLEN32 len
   Block block;
   if (!OpenForField(block, fbfr, fieldid)) return -1;
   if (value == nullptr) return block.Delete(fieldid, oc) ? 1 : -1;
+  if (const std::uint32_t fixed = FixedLength(TypeOf(fieldid)); fixed != 0) {
+    return block.Change(fieldid, oc, value, fixed) ? 1 : -1;
+  }
   CallerValue stored;
   if (!stored.Prepare(fieldid, value, len)) return -1;
   return block.Change(fieldid, oc, stored.Bytes(), stored.Length()) ? 1 : -1;

@@ -676,11 +676,12 @@ bool Block::AppendWithDefaults(FLDID32 id, std::uint64_t defaults, const void* v
   }
 }
 
-bool Block::Replace(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t length) noexcept {
-  OccurrenceList& occurrences = index_->fields.Find(id)->occurrences;
+bool Block::Replace(Field& changed, FLDOCC32 oc, std::uint32_t record, const void* value,
+                    std::uint32_t length) noexcept {
+  const FLDID32 id = changed.id;
+  OccurrenceList& occurrences = changed.occurrences;
   const auto slot = static_cast<std::size_t>(oc);
   BlockHeader& header = Header();
-  std::uint32_t record = occurrences.At(slot);
   const std::uint64_t oldSpan = RecordSpan(LengthAt(record));
   const std::uint64_t newSpan = RecordSpan(length);
 
@@ -764,35 +765,34 @@ bool Block::Change(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t len
     SetError(FEINVAL);
     return false;
   }
-  const FLDOCC32 count = Occurrences(id);
+  Field* field = index_->fields.Find(id);
+  const FLDOCC32 count = field == nullptr ? 0 : static_cast<FLDOCC32>(field->occurrences.Size());
   if (oc == -1 || oc == count) return Append(id, value, length);
   if (oc < count) {
-    if (Find(id, oc) == 0) {
+    const std::uint32_t record = FindIn(field, id, oc);
+    if (record == 0) {
       SetMissingError();
       return false;
     }
-    return Replace(id, oc, value, length);
+    return Replace(*field, oc, record, value, length);
   }
   return AppendWithDefaults(id, static_cast<std::uint64_t>(oc - count), value, length);
 }
 
 bool Block::Delete(FLDID32 id, FLDOCC32 oc) noexcept {
-  if (Find(id, oc) == 0) {
+  Field* field = index_->fields.Find(id);
+  const std::uint32_t record = FindIn(field, id, oc);
+  if (record == 0) {
     SetMissingError();
     return false;
   }
+  OccurrenceList& occurrences = field->occurrences;
   try {
-    index_->fields.Find(id)->occurrences.PrepareErase();
+    occurrences.PrepareErase();
   } catch (const std::bad_alloc&) {
     // The delete still works, by shifting the whole list.
   }
-  Remove(id, oc);
-  return true;
-}
-
-void Block::Remove(FLDID32 id, FLDOCC32 oc) noexcept {
-  OccurrenceList& occurrences = index_->fields.Find(id)->occurrences;
-  RemoveRecordAt(occurrences.At(static_cast<std::size_t>(oc)));
+  RemoveRecordAt(record);
   occurrences.Erase(static_cast<std::size_t>(oc));
   BlockHeader& header = Header();
   --header.count;
@@ -801,6 +801,7 @@ void Block::Remove(FLDID32 id, FLDOCC32 oc) noexcept {
     header.holeBytes = 0;
   }
   Touch();
+  return true;
 }
 
 bool Block::RemoveAll(FLDID32 id) noexcept {

@@ -415,7 +415,10 @@ class Block {
   // when the record there is not what the index expects (the block was
   // overwritten behind the engine's back); then MissingError() is FNOTFLD.
   TX_FML32_HOT std::uint32_t Find(FLDID32 id, FLDOCC32 oc) const noexcept {
-    const Field* field = index_->fields.Find(id);
+    return FindIn(index_->fields.Find(id), id, oc);
+  }
+  // As Find, given the field of `id` (null when it has none).
+  TX_FML32_HOT std::uint32_t FindIn(const Field* field, FLDID32 id, FLDOCC32 oc) const noexcept {
     // A negative oc becomes a huge position and fails the same test.
     const auto position = static_cast<std::size_t>(oc);
     if (field == nullptr || position >= field->occurrences.Size()) return 0;
@@ -466,16 +469,16 @@ class Block {
   // Appends `defaults` default values of id's type, then `value`; all or
   // nothing (FNOSPACE).
   bool AppendWithDefaults(FLDID32 id, std::uint64_t defaults, const void* value, std::uint32_t length) noexcept;
-  // Replaces the value of an existing occurrence.
-  bool Replace(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t length) noexcept;
+  // Replaces the value of occurrence `oc` of `field`, found by FindIn at
+  // `record`.
+  bool Replace(Field& field, FLDOCC32 oc, std::uint32_t record, const void* value, std::uint32_t length) noexcept;
   // Sets occurrence `oc` as Fchg32 does: -1 appends, an existing occurrence
   // is replaced, one beyond the last is preceded by default values.
   // FEINVAL for oc < -1; FNOSPACE leaves the block unchanged.
   bool Change(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t length) noexcept;
   // Removes occurrence `oc`, later ones moving down; FNOTPRES when absent.
   bool Delete(FLDID32 id, FLDOCC32 oc) noexcept;
-  // Removes one occurrence (later ones move down) or all of a field.
-  void Remove(FLDID32 id, FLDOCC32 oc) noexcept;
+  // Removes all occurrences of a field; FNOTPRES when it has none.
   bool RemoveAll(FLDID32 id) noexcept;
 
   // The occurrence after (id, oc) in field-id order; false at the end.
