@@ -93,6 +93,20 @@ inline bool OpenForField(Block& block, FBFR32* fbfr, FLDID32 fieldid) noexcept {
   return block.Open(fbfr) && CheckFieldId(fieldid);
 }
 
+// Fadd32 and Fchg32 of the types whose values need preparing, kept out of
+// the functions themselves, which then stay small for numbers. The block
+// comes by value so that the callers' copy need not live in memory.
+[[gnu::noinline]] int AddPrepared(Block block, FLDID32 id, const char* value, FLDLEN32 len) noexcept {
+  CallerValue stored;
+  if (!stored.Prepare(id, value, len)) return -1;
+  return block.Append(id, stored.Bytes(), stored.Length()) ? 1 : -1;
+}
+[[gnu::noinline]] int ChangePrepared(Block block, FLDID32 id, FLDOCC32 oc, const char* value, FLDLEN32 len) noexcept {
+  CallerValue stored;
+  if (!stored.Prepare(id, value, len)) return -1;
+  return block.Change(id, oc, stored.Bytes(), stored.Length()) ? 1 : -1;
+}
+
 char* EmptyText() noexcept {
   thread_local char empty[1] = {'\0'};
   empty[0] = '\0';
@@ -286,9 +300,7 @@ int Fadd32(FBFR32* fbfr, FLDID32 fieldid, char* value, FLDLEN32 len) {
   if (const std::uint32_t fixed = FixedLength(TypeOf(fieldid)); fixed != 0) {
     return block.Append(fieldid, value, fixed) ? 1 : -1;
   }
-  CallerValue stored;
-  if (!stored.Prepare(fieldid, value, len)) return -1;
-  return block.Append(fieldid, stored.Bytes(), stored.Length()) ? 1 : -1;
+  return AddPrepared(block, fieldid, value, len);
 }
 
 int Fchg32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* value, FLDLEN32 len) {
@@ -298,9 +310,7 @@ int Fchg32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* value, FLDLEN32 len
   if (const std::uint32_t fixed = FixedLength(TypeOf(fieldid)); fixed != 0) {
     return block.Change(fieldid, oc, value, fixed) ? 1 : -1;
   }
-  CallerValue stored;
-  if (!stored.Prepare(fieldid, value, len)) return -1;
-  return block.Change(fieldid, oc, stored.Bytes(), stored.Length()) ? 1 : -1;
+  return ChangePrepared(block, fieldid, oc, value, len);
 }
 
 int Fget32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* loc, FLDLEN32* maxlen) {

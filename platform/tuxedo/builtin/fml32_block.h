@@ -249,9 +249,18 @@ class OccurrenceList {
     }
     PushBackSlotted(offset);
   }
-  // True when one PushBack needs no Reserve.
-  bool HasRoomForOne() const noexcept {
-    return counts_.empty() ? offsets_.size() < offsets_.capacity() : counts_.back() < kSlot;
+  // PushBack when there is room for it without Reserve; false otherwise,
+  // the list unchanged.
+  TX_FML32_HOT bool TryPushBack(std::uint32_t offset) noexcept {
+    if (counts_.empty()) {
+      if (offsets_.size() == offsets_.capacity()) return false;
+      offsets_.push_back(offset);  // never allocates
+      direct_ = ++size_;
+      return true;
+    }
+    if (counts_.back() == kSlot) return false;
+    PushBackSlotted(offset);
+    return true;
   }
   // Makes the memory ready for a fast Erase (may throw std::bad_alloc);
   // Erase works without it, more slowly.
@@ -450,9 +459,12 @@ class Block {
     const std::uint64_t span = RecordSpan(length);
     Field* field = index_->fields.Find(id);
     const auto* bytes = static_cast<const unsigned char*>(value);
-    if (field == nullptr || header.size - end < span || !field->occurrences.HasRoomForOne() ||
-        TypeOf(id) == FLD_FML32 || (bytes >= base_ && bytes < base_ + header.size)) {
-      return AppendWithDefaults(id, 0, value, length);
+    // The offset goes into the list first: nothing after it can fail.
+    if (field == nullptr || header.size - end < span || TypeOf(id) == FLD_FML32 ||
+        (bytes >= base_ && bytes < base_ + header.size) || !field->occurrences.TryPushBack(end)) {
+      // Through a copy, so that this block's address does not escape and
+      // its members stay in registers on the way above.
+      return Block(*this).AppendWithDefaults(id, 0, value, length);
     }
     unsigned char* record = base_ + end;
     Store64(record, Pair(id, length));
@@ -462,7 +474,6 @@ class Block {
     } else if (length != 0) {  // an empty value has no word, and may come without bytes
       Store64(record + kRecordHeaderSize, PaddedWord(value, length));
     }
-    field->occurrences.PushBack(end);
     Publish(end + static_cast<std::uint32_t>(span), header.holeBytes, header.count + 1);
     return true;
   }
