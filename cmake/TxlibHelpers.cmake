@@ -89,6 +89,10 @@ function(txlib_add_bench name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LINKS} benchmark::benchmark benchmark::benchmark_main)
   txlib_set_warnings(${name})
+  # Every case once, no timing: a benchmark that no longer runs (a refused
+  # allocation, an abort on a changed result) shows up with the tests.
+  add_test(NAME ${name}_runs COMMAND ${name} --benchmark_min_time=0)
+  set_tests_properties(${name}_runs PROPERTIES LABELS bench TIMEOUT 600)
 endfunction()
 
 # txlib_add_fuzzer(<name> SOURCES ... LINKS ... [CORPUS dir])

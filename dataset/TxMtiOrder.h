@@ -4,7 +4,8 @@
 // Every row gets a row id when it enters, and ids rise with occurrences: the
 // live ids in rising order are occurrences 0, 1, 2 ... A Fenwick tree over the
 // live ids turns an id into its occurrence and back in O(log n), so deleting
-// a row renumbers nothing. Positions live in blocks of a few hundred rows,
+// a row renumbers nothing; until the first delete, id and occurrence are the
+// same number and the tree is not consulted. Positions live in blocks of a few hundred rows,
 // kept in order with the number of rows before each: moving one row shifts
 // one block and the blocks' start numbers, never the whole order. Each row's
 // sort key is kept beside it; keys compare as bytes.
@@ -41,8 +42,12 @@ class TTxSortedRows {
   int TreeFind(int Rank) const;     // the id of the Rank-th live row (1-based)
   void TreePush();                  // a new live id at the end
 
-  int RowOfOcc(int Occ) const { return TreeFind(Occ + 1); }
-  int OccOfRow(int Row) const { return TreeLiveUpTo(Row) - 1; }
+  // While no row has been erased since the last build, ids and occurrences
+  // coincide and need no tree walk: moving to a bookmark, reading the current
+  // record's occurrence and browsing are then O(1).
+  bool Dense() const noexcept { return static_cast<int>(FKeys.size()) == FLive; }
+  int RowOfOcc(int Occ) const { return Dense() ? Occ : TreeFind(Occ + 1); }
+  int OccOfRow(int Row) const { return Dense() ? Row : TreeLiveUpTo(Row) - 1; }
   int RankOfPosition(int Position) const;  // the block holding a position
   int InsertionPoint(const std::string& Key) const;
   void Place(int Row, int Position);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -27,11 +28,106 @@ std::uintptr_t KeyOf(const void* data) {
 
 thread_local bool tDeferFrees = false;
 
+// Freed big blocks, kept for the next tpalloc of a similar size.
+//
+// A buffer that grows by allocating a bigger one and copying (as a typed
+// buffer must, since its address may change) gets fresh memory from the
+// system at every step once it is big, and the system returns that memory
+// when the smaller block is freed. Every page of every step is then faulted
+// in anew, which at a few hundred kilobytes and up costs more than the
+// copying itself. Keeping the last few freed big blocks lets the next
+// buffer of about the same size reuse pages that are already mapped, so
+// building big buffers again and again costs the same per value as building
+// small ones. What is kept is bounded (kMostBlocks blocks, kMostBytes in all,
+// the oldest given back first) and only blocks of kLeastBytes and more are
+// kept: small ones are cheap for malloc anyway.
+class SpareBlocks {
+ public:
+  static constexpr std::size_t kLeastBytes = 128 * 1024;
+  static constexpr std::size_t kMostBytes = 64 * 1024 * 1024;
+  static constexpr std::size_t kMostBlocks = 8;
+
+  // A kept block of at least `size` bytes and not more than twice that, its
+  // first `size` bytes zeroed as calloc would; nullptr when none fits.
+  char* Take(std::size_t size) noexcept {
+    if (size < kLeastBytes) return nullptr;
+    char* data = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      std::size_t best = kMostBlocks;
+      for (std::size_t i = 0; i < count_; ++i) {
+        const std::size_t capacity = blocks_[i].capacity;
+        if (capacity >= size && capacity / 2 <= size &&
+            (best == kMostBlocks || capacity < blocks_[best].capacity))
+          best = i;
+      }
+      if (best == kMostBlocks) return nullptr;
+      data = blocks_[best].data;
+      keptBytes_ -= blocks_[best].capacity;
+      RemoveAt(best);
+    }
+    std::memset(data, 0, size);
+    return data;
+  }
+
+  // Keeps `data` (a malloc block) for reuse, or frees it; blocks pushed out
+  // to make room are freed.
+  void Keep(char* data) noexcept {
+    const std::size_t capacity = malloc_usable_size(data);
+    if (capacity < kLeastBytes || capacity > kMostBytes) {
+      std::free(data);
+      return;
+    }
+    char* pushedOut[kMostBlocks];
+    std::size_t pushed = 0;
+    {
+      std::lock_guard lock(mutex_);
+      while (count_ > 0 && (count_ == kMostBlocks || keptBytes_ + capacity > kMostBytes)) {
+        pushedOut[pushed++] = blocks_[0].data;
+        keptBytes_ -= blocks_[0].capacity;
+        RemoveAt(0);
+      }
+      blocks_[count_++] = Spare{data, capacity};
+      keptBytes_ += capacity;
+    }
+    for (std::size_t i = 0; i < pushed; ++i) std::free(pushedOut[i]);
+  }
+
+ private:
+  struct Spare {
+    char* data;
+    std::size_t capacity;
+  };
+
+  // Keeps the order of the rest: the oldest block is always first.
+  void RemoveAt(std::size_t index) noexcept {
+    for (std::size_t i = index + 1; i < count_; ++i) blocks_[i - 1] = blocks_[i];
+    --count_;
+  }
+
+  std::mutex mutex_;
+  Spare blocks_[kMostBlocks] = {};
+  std::size_t count_ = 0;
+  std::size_t keptBytes_ = 0;
+};
+
+// Never destroyed, like the registry below.
+SpareBlocks& Spares() {
+  static SpareBlocks* const spares = new SpareBlocks;
+  return *spares;
+}
+
 // Blocks are released outside the registry's lock: the FML32 engine is told
 // first, and free() needs no lock of ours.
 void ReleaseBlock(char* data, BufferKind kind) noexcept {
   if (kind == BufferKind::Fml32) Fml32Builtin::ForgetBlock(data);
-  std::free(data);
+  Spares().Keep(data);
+}
+
+// A zeroed block of `size` bytes: a kept spare when one fits.
+char* ZeroedBlock(std::size_t size) noexcept {
+  if (char* const spare = Spares().Take(size)) return spare;
+  return static_cast<char*>(std::calloc(size, 1));
 }
 
 struct Deferred {
@@ -118,7 +214,7 @@ Allocation Register(char* data, BufferKind kind, long size) {
 
 // A zeroed block of `size` bytes, initialised for `kind`.
 Allocation NewBlock(BufferKind kind, long size) {
-  char* const data = static_cast<char*>(std::calloc(static_cast<std::size_t>(size), 1));
+  char* const data = ZeroedBlock(static_cast<std::size_t>(size));
   if (data == nullptr) return {nullptr, TPEOS};
   if (kind == BufferKind::Fml32) {
     Fml32Builtin::NoteBlockCapacity(data, static_cast<std::size_t>(size));

@@ -287,6 +287,32 @@ TEST_F(AtmiBuffers, ResizingKeepsTheContentsOrFailsWithoutHarm) {
   EXPECT_EQ(std::string(bytes.get(), 4), std::string("\x01\x00\x02\x03", 4));
 }
 
+// Big blocks freed are kept for reuse; what the next buffer gets must still
+// be a zeroed block of the size asked for, of the new type, whatever the
+// freed block held.
+TEST_F(AtmiBuffers, BigBuffersFreedAndAllocatedAgainComeBackEmpty) {
+  constexpr long kBig = 512 * 1024;
+  for (int round = 0; round < 3; ++round) {
+    {
+      TpBuffer bytes("CARRAY", kBig);
+      std::memset(bytes.get(), 0xA5, kBig);
+      TpBuffer fml("FML32", kBig);
+      const std::string text(kBig / 2, 'x');
+      ASSERT_EQ(Fadd32(fml.fbfr(), kText, Text(text.c_str()), 0), 1);
+    }
+    TpBuffer fml("FML32", kBig - 1000);  // may reuse either block
+    EXPECT_EQ(Fsizeof32(fml.fbfr()), kBig - 1000);
+    EXPECT_EQ(Fused32(fml.fbfr()), Fneeded32(0, 0));
+    EXPECT_EQ(Foccur32(fml.fbfr(), kText), 0);
+    TpBuffer bytes("X_OCTET", kBig);
+    char type[9] = {};
+    EXPECT_EQ(tptypes(bytes.get(), type, nullptr), kBig);
+    EXPECT_STREQ(type, "X_OCTET");
+    const std::string zeros(kBig, '\0');
+    EXPECT_EQ(std::memcmp(bytes.get(), zeros.data(), kBig), 0) << "round " << round;
+  }
+}
+
 TEST_F(AtmiBuffers, ForeignPointersAreRefusedWithoutHarm) {
   char onStack[64] = {};
   void* fromMalloc = std::malloc(64);
