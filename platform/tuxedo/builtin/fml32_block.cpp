@@ -260,8 +260,12 @@ struct IndexCache {
   IndexCache() = default;
   IndexCache(const IndexCache&) = delete;
   IndexCache& operator=(const IndexCache&) = delete;
-  ~IndexCache() { Detail::lastIndex = nullptr; }
-  void SyncFront() noexcept { Detail::lastIndex = entries.empty() ? nullptr : entries.front().get(); }
+  ~IndexCache() { Detail::recent = {}; }
+  void SyncFront() noexcept {
+    Detail::recent.first = entries.empty() ? nullptr : entries[0].get();
+    Detail::recent.second = entries.size() < 2 ? nullptr : entries[1].get();
+    Detail::recent.entries = entries.data();
+  }
 };
 
 IndexCache& ThreadCache() {

@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -381,10 +382,17 @@ struct BlockIndex {
 };
 
 namespace Detail {
-// The index the calling thread used last (null when none): opening the
-// same block again costs one comparison of its header. The thread's cache
-// owns the index and clears this pointer when it lets the index go.
-inline constinit thread_local BlockIndex* lastIndex = nullptr;
+// The two indexes the calling thread used last, as the first two entries
+// of its cache (null when it has fewer): opening one of those blocks again
+// costs a comparison of its header, also when a program moves values from
+// one buffer to another. The cache owns the indexes and keeps this in step
+// with its entries, whose storage `entries` points at.
+struct RecentIndexes {
+  BlockIndex* first = nullptr;
+  BlockIndex* second = nullptr;
+  std::unique_ptr<BlockIndex>* entries = nullptr;
+};
+inline constinit thread_local RecentIndexes recent;
 }  // namespace Detail
 
 // One block opened for the duration of one API call.
@@ -394,13 +402,26 @@ class Block {
   // index, otherwise by a full walk that rebuilds the index). On failure
   // returns false with Ferror32 set to FNOTFLD or FALIGNERR.
   TX_FML32_HOT bool Open(FBFR32* fbfr) noexcept {
-    BlockIndex* last = Detail::lastIndex;
+    Detail::RecentIndexes& recent = Detail::recent;
     auto* base = reinterpret_cast<unsigned char*>(fbfr);
     // A cached address is non-null and aligned; the header compared whole
     // covers magic, sizes and stamp.
-    if (last != nullptr && last->address == base && std::memcmp(&last->header, base, sizeof(BlockHeader)) == 0) {
+    BlockIndex* index = recent.first;
+    if (index != nullptr && index->address == base) {
+      if (std::memcmp(&index->header, base, sizeof(BlockHeader)) == 0) {
+        base_ = base;
+        index_ = index;
+        return true;
+      }
+    } else if (index = recent.second; index != nullptr && index->address == base &&
+                                      std::memcmp(&index->header, base, sizeof(BlockHeader)) == 0) {
+      // Now the most recent one, in the cache's order too: a call that
+      // holds this block while it opens another relies on it staying.
+      recent.entries[0].swap(recent.entries[1]);
+      recent.second = recent.first;
+      recent.first = index;
       base_ = base;
-      index_ = last;
+      index_ = index;
       return true;
     }
     // The slow path hands back the index rather than storing it here, so

@@ -142,6 +142,42 @@ TEST(Fml32Index, HeadersChangedByHandAfterAWriteAreRefused) {
   EXPECT_EQ(Foccur32(fbfr.get(), kB), 0);
 }
 
+// Values moved from one buffer to another, call by call, while other
+// buffers come and go and while one is overwritten by a copy of the other.
+TEST(Fml32Index, ValuesMoveBetweenTwoBuffersCallByCall) {
+  const FLDID32 kEmbedded = Fmkfldid32(FLD_FML32, 405);
+  std::vector<Fbfr> others;
+  for (long i = 0; i < 20; ++i) {
+    others.emplace_back(Falloc32(1, 8));
+    AddLong(others.back().get(), kC, i);
+  }
+  Fbfr from(Falloc32(100, 800));
+  Fbfr to(Falloc32(100, 2000));
+  for (long i = 0; i < 50; ++i) AddLong(from.get(), kA, i);
+  for (FLDOCC32 oc = 0; oc < 50; ++oc) {
+    long value = -1;
+    ASSERT_EQ(Fget32(from.get(), kA, oc, Raw(value), nullptr), 1);
+    ASSERT_EQ(Fadd32(to.get(), kB, Raw(value), 0), 1);
+    if (oc % 10 == 9) {
+      const auto other = static_cast<std::size_t>(oc / 10);
+      ASSERT_EQ(Fvall32(others[other].get(), kC, 0), static_cast<long>(other));
+      ASSERT_EQ(Fadd32(to.get(), kEmbedded, reinterpret_cast<char*>(others[other + 10].get()), 0), 1);
+    }
+  }
+  for (FLDOCC32 oc = 0; oc < 50; ++oc) ASSERT_EQ(Fvall32(to.get(), kB, oc), oc);
+  FBFR32* embedded = reinterpret_cast<FBFR32*>(Ffind32(to.get(), kEmbedded, 4, nullptr));
+  ASSERT_NE(embedded, nullptr);
+  EXPECT_EQ(Fvall32(embedded, kC, 0), 14);
+  // The target overwritten by an image of the source between two calls
+  // that each open both.
+  long value = 0;
+  ASSERT_EQ(Fget32(from.get(), kA, 7, Raw(value), nullptr), 1);
+  std::memcpy(to.get(), from.get(), static_cast<std::size_t>(Fsizeof32(from.get())));
+  EXPECT_EQ(Foccur32(to.get(), kB), 0);
+  EXPECT_EQ(Fvall32(to.get(), kA, 49), 49);
+  EXPECT_EQ(Fvall32(from.get(), kA, 49), 49);
+}
+
 // Each thread keeps what it knows of a block to itself: several threads
 // reading one block while writing their own.
 TEST(Fml32Index, ThreadsReadOneBlockWhileEachWritesItsOwn) {
