@@ -93,16 +93,38 @@ inline bool OpenForField(Block& block, FBFR32* fbfr, FLDID32 fieldid) noexcept {
   return block.Open(fbfr) && CheckFieldId(fieldid);
 }
 
+// Fadd32 and Fchg32 of the types whose values need preparing, kept out of
+// the functions themselves, which then stay small for numbers. The block
+// comes by value so that the callers' copy need not live in memory.
+[[gnu::noinline]] int AddPrepared(Block block, FLDID32 id, const char* value, FLDLEN32 len) noexcept {
+  CallerValue stored;
+  if (!stored.Prepare(id, value, len)) return -1;
+  return block.Append(id, stored.Bytes(), stored.Length()) ? 1 : -1;
+}
+[[gnu::noinline]] int ChangePrepared(Block block, FLDID32 id, FLDOCC32 oc, const char* value, FLDLEN32 len) noexcept {
+  CallerValue stored;
+  if (!stored.Prepare(id, value, len)) return -1;
+  return block.Change(id, oc, stored.Bytes(), stored.Length()) ? 1 : -1;
+}
+
 char* EmptyText() noexcept {
   thread_local char empty[1] = {'\0'};
   empty[0] = '\0';
   return empty;
 }
 
+// An embedded buffer is copied out as a buffer: aligned, and as large as
+// the room offered. Returns 1, or -1 with Ferror32 set.
+int CopyEmbedded(char* out, const unsigned char* value, std::uint32_t length, std::uint32_t room) noexcept {
+  if (!CheckBlockAddress(out, FEINVAL)) return -1;
+  std::memcpy(out, value, length);
+  return AdoptEmbeddedCopy(out, room);
+}
+
 // Copies the value of (id, oc) into out, when given, after checking that it
 // fits the *room bytes offered, when given; *room then receives its length.
 // Returns 1, or -1 with Ferror32 set (FNOTPRES, FNOSPACE).
-int CopyOccurrence(Block& block, FLDID32 id, FLDOCC32 oc, char* out, FLDLEN32* room) {
+TX_FML32_HOT int CopyOccurrence(Block& block, FLDID32 id, FLDOCC32 oc, char* out, FLDLEN32* room) noexcept {
   const std::uint32_t record = block.Find(id, oc);
   if (record == 0) {
     block.SetMissingError();
@@ -114,12 +136,11 @@ int CopyOccurrence(Block& block, FLDID32 id, FLDOCC32 oc, char* out, FLDLEN32* r
       SetError(FNOSPACE);
       return -1;
     }
-    // An embedded buffer is copied out as a buffer: aligned, and as large
-    // as the room offered.
-    const bool embedded = TypeOf(id) == FLD_FML32;
-    if (embedded && !CheckBlockAddress(out, FEINVAL)) return -1;
-    std::memcpy(out, block.ValueAt(record), length);
-    if (embedded && AdoptEmbeddedCopy(out, room != nullptr ? *room : length) == -1) return -1;
+    if (TypeOf(id) != FLD_FML32) {
+      CopyBytes(out, block.ValueAt(record), length);
+    } else if (CopyEmbedded(out, block.ValueAt(record), length, room != nullptr ? *room : length) == -1) {
+      return -1;
+    }
   }
   if (room != nullptr) *room = length;
   return 1;
@@ -275,18 +296,21 @@ int Fadd32(FBFR32* fbfr, FLDID32 fieldid, char* value, FLDLEN32 len) {
     SetError(FEINVAL);
     return -1;
   }
-  CallerValue stored;
-  if (!stored.Prepare(fieldid, value, len)) return -1;
-  return block.Append(fieldid, stored.Bytes(), stored.Length()) ? 1 : -1;
+  // Numbers need no preparing: their length is their type's.
+  if (const std::uint32_t fixed = FixedLength(TypeOf(fieldid)); fixed != 0) {
+    return block.Append(fieldid, value, fixed) ? 1 : -1;
+  }
+  return AddPrepared(block, fieldid, value, len);
 }
 
 int Fchg32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* value, FLDLEN32 len) {
   Block block;
   if (!OpenForField(block, fbfr, fieldid)) return -1;
   if (value == nullptr) return block.Delete(fieldid, oc) ? 1 : -1;
-  CallerValue stored;
-  if (!stored.Prepare(fieldid, value, len)) return -1;
-  return block.Change(fieldid, oc, stored.Bytes(), stored.Length()) ? 1 : -1;
+  if (const std::uint32_t fixed = FixedLength(TypeOf(fieldid)); fixed != 0) {
+    return block.Change(fieldid, oc, value, fixed) ? 1 : -1;
+  }
+  return ChangePrepared(block, fieldid, oc, value, len);
 }
 
 int Fget32(FBFR32* fbfr, FLDID32 fieldid, FLDOCC32 oc, char* loc, FLDLEN32* maxlen) {

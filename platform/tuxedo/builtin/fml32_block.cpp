@@ -159,36 +159,45 @@ void OccurrenceList::AppendSlotToTree(std::uint32_t count) noexcept {
 
 Field& FieldMap::Insert(FLDID32 id) {
   if (Field* found = Find(id)) return *found;
-  if (2 * (fields_.size() + 1) > table_.size()) Rehash(std::max<std::size_t>(16, 2 * table_.size()));
+  if (2 * (fields_.size() + 1) > slots_.size()) Rehash(std::max<std::size_t>(16, 2 * slots_.size()));
   order_.reserve(fields_.size() + 1);
+  const Field* before = fields_.data();
   fields_.emplace_back();
+  if (fields_.data() != before) RenewAddresses();
   Field& field = fields_.back();
   field.id = id;
   const std::size_t position = fields_.size() - 1;
-  const std::size_t mask = table_.size() - 1;
   std::size_t slot = Hash(id);
-  while (table_[slot] != 0) slot = (slot + 1) & mask;
-  table_[slot] = static_cast<std::uint32_t>(position + 1);
+  while (slots_[slot].id != BADFLDID) slot = (slot + 1) & mask_;
+  slots_[slot] = Slot{id, static_cast<std::uint32_t>(position), &field};
   if (sorted_ && (order_.empty() || fields_[order_.back()].id < id)) {
     field.rank = static_cast<std::uint32_t>(order_.size());
   } else {
     sorted_ = false;
   }
   order_.push_back(static_cast<std::uint32_t>(position));
-  last_ = position;
   return field;
 }
 
 void FieldMap::Rehash(std::size_t tableSize) {
-  std::vector<std::uint32_t> table(tableSize, 0);
+  std::vector<Slot> slots(tableSize, Slot{BADFLDID, 0, nullptr});
+  slots_.swap(slots);
+  table_ = slots_.data();
+  mask_ = tableSize - 1;
   shift_ = 32 - static_cast<unsigned>(std::countr_zero(tableSize));
-  table_.swap(table);
-  const std::size_t mask = table_.size() - 1;
   for (std::size_t position = 0; position < fields_.size(); ++position) {
-    std::size_t slot = Hash(fields_[position].id);
-    while (table_[slot] != 0) slot = (slot + 1) & mask;
-    table_[slot] = static_cast<std::uint32_t>(position + 1);
+    const FLDID32 id = fields_[position].id;
+    std::size_t slot = Hash(id);
+    while (slots_[slot].id != BADFLDID) slot = (slot + 1) & mask_;
+    slots_[slot] = Slot{id, static_cast<std::uint32_t>(position), &fields_[position]};
   }
+}
+
+void FieldMap::RenewAddresses() noexcept {
+  for (Slot& slot : slots_) {
+    if (slot.id != BADFLDID) slot.field = &fields_[slot.position];
+  }
+  walked_ = nullptr;
 }
 
 void FieldMap::SortOrder() noexcept {
@@ -208,22 +217,22 @@ const Field* FieldMap::FirstWithOccurrences(std::size_t rank) const noexcept {
 
 const Field* FieldMap::NextAfter(const Field& field) noexcept {
   if (!sorted_) SortOrder();
-  return FirstWithOccurrences(field.rank + std::size_t{1});
+  return walked_ = FirstWithOccurrences(field.rank + std::size_t{1});
 }
 
 const Field* FieldMap::NextAfter(FLDID32 id) noexcept {
   if (!sorted_) SortOrder();
   const auto rank = std::upper_bound(order_.begin(), order_.end(), id,
                                      [this](FLDID32 value, std::uint32_t position) { return value < fields_[position].id; });
-  return FirstWithOccurrences(static_cast<std::size_t>(rank - order_.begin()));
+  return walked_ = FirstWithOccurrences(static_cast<std::size_t>(rank - order_.begin()));
 }
 
 void FieldMap::Reset() noexcept {
   fields_.clear();
-  std::fill(table_.begin(), table_.end(), 0U);
+  std::fill(slots_.begin(), slots_.end(), Slot{BADFLDID, 0, nullptr});
   order_.clear();
   sorted_ = true;
-  last_ = 0;
+  walked_ = nullptr;
 }
 
 void FieldMap::Clear() noexcept {
@@ -231,7 +240,8 @@ void FieldMap::Clear() noexcept {
 }
 
 std::size_t FieldMap::ApproximateBytes() const noexcept {
-  std::size_t bytes = (table_.capacity() + order_.capacity()) * sizeof(std::uint32_t) + fields_.capacity() * sizeof(Field);
+  std::size_t bytes = slots_.capacity() * sizeof(Slot) + order_.capacity() * sizeof(std::uint32_t) +
+                      fields_.capacity() * sizeof(Field);
   for (const Field& field : fields_) bytes += field.occurrences.CapacityBytes();
   return bytes;
 }
@@ -250,8 +260,12 @@ struct IndexCache {
   IndexCache() = default;
   IndexCache(const IndexCache&) = delete;
   IndexCache& operator=(const IndexCache&) = delete;
-  ~IndexCache() { Detail::lastIndex = nullptr; }
-  void SyncFront() noexcept { Detail::lastIndex = entries.empty() ? nullptr : entries.front().get(); }
+  ~IndexCache() { Detail::recent = {}; }
+  void SyncFront() noexcept {
+    Detail::recent.first = entries.empty() ? nullptr : entries[0].get();
+    Detail::recent.second = entries.size() < 2 ? nullptr : entries[1].get();
+    Detail::recent.entries = entries.data();
+  }
 };
 
 IndexCache& ThreadCache() {
@@ -438,8 +452,8 @@ std::uint32_t DefaultLength(int type) noexcept {
 // --- Stamps, capacities, cache --------------------------------------------
 
 void Detail::TakeStampRange() noexcept {
-  nextStamp = StampCounter().fetch_add(kStampRange, std::memory_order_relaxed);
-  stampLimit = nextStamp + kStampRange;
+  stamps.next = StampCounter().fetch_add(kStampRange, std::memory_order_relaxed);
+  stamps.limit = stamps.next + kStampRange;
 }
 
 std::size_t RegisteredCapacity(const void* block) noexcept {
@@ -501,24 +515,20 @@ bool CheckHeaderOnly(FBFR32* fbfr) noexcept {
   return true;
 }
 
-bool Block::OpenSlowly(FBFR32* fbfr) noexcept {
-  if (!CheckBlockAddress(fbfr)) return false;
+BlockIndex* Block::OpenSlowly(FBFR32* fbfr) noexcept {
+  if (!CheckBlockAddress(fbfr)) return nullptr;
   auto* base = reinterpret_cast<unsigned char*>(fbfr);
   const BlockHeader header = LoadHeader(base);
   if (header.magic != kMagic) {
     SetError(FNOTFLD);
-    return false;
+    return nullptr;
   }
   bool current = false;
   BlockIndex* cached = FindCached(base, header, current);
-  if (cached != nullptr && current) {
-    base_ = base;
-    index_ = cached;
-    return true;
-  }
+  if (cached != nullptr && current) return cached;
   if (!HeaderLooksSane(base, header)) {
     SetError(FNOTFLD);
-    return false;
+    return nullptr;
   }
   try {
     if (cached != nullptr) {
@@ -526,47 +536,28 @@ bool Block::OpenSlowly(FBFR32* fbfr) noexcept {
       if (!BuildIndex(base, header, *cached)) {
         EraseCached(base);
         SetError(FNOTFLD);
-        return false;
+        return nullptr;
       }
-      index_ = cached;
-    } else {
-      auto index = std::make_unique<BlockIndex>();
-      if (!BuildIndex(base, header, *index)) {
-        SetError(FNOTFLD);
-        return false;
-      }
-      index_ = Remember(std::move(index));
+      return cached;
     }
+    auto index = std::make_unique<BlockIndex>();
+    if (!BuildIndex(base, header, *index)) {
+      SetError(FNOTFLD);
+      return nullptr;
+    }
+    return Remember(std::move(index));
   } catch (const std::bad_alloc&) {
     EraseCached(base);
     SetError(FMALLOC);
-    return false;
+    return nullptr;
   }
-  base_ = base;
-  return true;
 }
 
 // --- Reading --------------------------------------------------------------
 
-void Block::Distrust() const noexcept {
-  damaged_ = true;
-  index_->header.stamp = ~Header().stamp;
-}
-
-bool Block::Next(FLDID32& id, FLDOCC32& oc) const noexcept {
+bool Block::NextField(const Field* field, FLDID32& id, FLDOCC32& oc) const noexcept {
   FieldMap& fields = index_->fields;
-  const Field* field = fields.Find(id);
-  const Field* next = nullptr;
-  if (field != nullptr) {
-    const std::size_t following = oc < 0 ? 0 : static_cast<std::size_t>(oc) + 1;
-    if (following < field->occurrences.Size()) {
-      oc = static_cast<FLDOCC32>(following);
-      return true;
-    }
-    next = fields.NextAfter(*field);
-  } else {
-    next = fields.NextAfter(id);
-  }
+  const Field* next = field != nullptr ? fields.NextAfter(*field) : fields.NextAfter(id);
   if (next == nullptr) return false;
   id = next->id;
   oc = 0;
@@ -689,11 +680,12 @@ bool Block::AppendWithDefaults(FLDID32 id, std::uint64_t defaults, const void* v
   }
 }
 
-bool Block::Replace(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t length) noexcept {
-  OccurrenceList& occurrences = index_->fields.Find(id)->occurrences;
+bool Block::Replace(Field& changed, FLDOCC32 oc, std::uint32_t record, const void* value,
+                    std::uint32_t length) noexcept {
+  const FLDID32 id = changed.id;
+  OccurrenceList& occurrences = changed.occurrences;
   const auto slot = static_cast<std::size_t>(oc);
   BlockHeader& header = Header();
-  std::uint32_t record = occurrences.At(slot);
   const std::uint64_t oldSpan = RecordSpan(LengthAt(record));
   const std::uint64_t newSpan = RecordSpan(length);
 
@@ -777,35 +769,34 @@ bool Block::Change(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t len
     SetError(FEINVAL);
     return false;
   }
-  const FLDOCC32 count = Occurrences(id);
+  Field* field = index_->fields.Find(id);
+  const FLDOCC32 count = field == nullptr ? 0 : static_cast<FLDOCC32>(field->occurrences.Size());
   if (oc == -1 || oc == count) return Append(id, value, length);
   if (oc < count) {
-    if (Find(id, oc) == 0) {
+    const std::uint32_t record = FindIn(field, id, oc);
+    if (record == 0) {
       SetMissingError();
       return false;
     }
-    return Replace(id, oc, value, length);
+    return Replace(*field, oc, record, value, length);
   }
   return AppendWithDefaults(id, static_cast<std::uint64_t>(oc - count), value, length);
 }
 
 bool Block::Delete(FLDID32 id, FLDOCC32 oc) noexcept {
-  if (Find(id, oc) == 0) {
+  Field* field = index_->fields.Find(id);
+  const std::uint32_t record = FindIn(field, id, oc);
+  if (record == 0) {
     SetMissingError();
     return false;
   }
+  OccurrenceList& occurrences = field->occurrences;
   try {
-    index_->fields.Find(id)->occurrences.PrepareErase();
+    occurrences.PrepareErase();
   } catch (const std::bad_alloc&) {
     // The delete still works, by shifting the whole list.
   }
-  Remove(id, oc);
-  return true;
-}
-
-void Block::Remove(FLDID32 id, FLDOCC32 oc) noexcept {
-  OccurrenceList& occurrences = index_->fields.Find(id)->occurrences;
-  RemoveRecordAt(occurrences.At(static_cast<std::size_t>(oc)));
+  RemoveRecordAt(record);
   occurrences.Erase(static_cast<std::size_t>(oc));
   BlockHeader& header = Header();
   --header.count;
@@ -814,6 +805,7 @@ void Block::Remove(FLDID32 id, FLDOCC32 oc) noexcept {
     header.holeBytes = 0;
   }
   Touch();
+  return true;
 }
 
 bool Block::RemoveAll(FLDID32 id) noexcept {

@@ -28,10 +28,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "fml32_internal.h"
+
+// The few functions every call runs through are inlined into each API
+// function even where the compiler would rather not: a call of a few
+// nanoseconds cannot afford another call inside, nor the spills around it.
+#define TX_FML32_HOT [[gnu::always_inline]] inline
 
 namespace Tx::Fml32Builtin {
 
@@ -61,6 +67,62 @@ inline std::uint32_t Load32(const unsigned char* at) noexcept {
   return value;
 }
 inline void Store32(unsigned char* at, std::uint32_t value) noexcept { std::memcpy(at, &value, sizeof value); }
+inline std::uint64_t Load64(const unsigned char* at) noexcept {
+  std::uint64_t value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+inline void Store64(unsigned char* at, std::uint64_t value) noexcept { std::memcpy(at, &value, sizeof value); }
+// Two 32-bit fields that lie side by side, as one 64-bit word.
+inline std::uint64_t Pair(std::uint32_t low, std::uint32_t high) noexcept {
+  return std::uint64_t{high} << 32 | low;
+}
+
+// Copies a value of `n` bytes. Most values are numbers and short texts;
+// up to 16 bytes they are moved as a few words (both reads before the
+// writes, so the ranges may overlap) instead of through a library call.
+inline void CopyBytes(void* to, const void* from, std::size_t n) noexcept {
+  auto* out = static_cast<unsigned char*>(to);
+  const auto* in = static_cast<const unsigned char*>(from);
+  if (n >= 8) {
+    if (n > 16) {
+      std::memmove(out, in, n);
+      return;
+    }
+    const std::uint64_t head = Load64(in);
+    const std::uint64_t tail = Load64(in + n - 8);
+    Store64(out, head);
+    Store64(out + n - 8, tail);
+  } else if (n >= 4) {
+    const std::uint32_t head = Load32(in);
+    const std::uint32_t tail = Load32(in + n - 4);
+    Store32(out, head);
+    Store32(out + n - 4, tail);
+  } else if (n != 0) {
+    const unsigned char first = in[0];
+    const unsigned char middle = in[n / 2];
+    const unsigned char last = in[n - 1];
+    out[0] = first;
+    out[n / 2] = middle;
+    out[n - 1] = last;
+  }
+}
+
+// A value of 1 to 8 bytes as the zero-padded word it is stored as.
+inline std::uint64_t PaddedWord(const void* from, std::size_t n) noexcept {
+  std::uint64_t word = 0;
+  switch (n) {
+    case 1: std::memcpy(&word, from, 1); break;
+    case 2: std::memcpy(&word, from, 2); break;
+    case 3: std::memcpy(&word, from, 3); break;
+    case 4: std::memcpy(&word, from, 4); break;
+    case 5: std::memcpy(&word, from, 5); break;
+    case 6: std::memcpy(&word, from, 6); break;
+    case 7: std::memcpy(&word, from, 7); break;
+    default: std::memcpy(&word, from, 8); break;
+  }
+  return word;
+}
 
 // --- Field identifiers and types -------------------------------------------
 
@@ -110,15 +172,19 @@ inline bool CheckFieldId(FLDID32 id) noexcept {
 namespace Detail {
 // Each thread takes stamps from a range of its own, so a modification costs
 // no atomic operation; ranges never overlap, so stamps stay unique.
-inline constinit thread_local std::uint64_t nextStamp = 0;
-inline constinit thread_local std::uint64_t stampLimit = 0;
+struct StampRange {
+  std::uint64_t next = 0;
+  std::uint64_t limit = 0;
+};
+inline constinit thread_local StampRange stamps;
 void TakeStampRange() noexcept;
 }  // namespace Detail
 
 // A fresh stamp, unique in the process.
 inline std::uint64_t NewStamp() noexcept {
-  if (Detail::nextStamp == Detail::stampLimit) Detail::TakeStampRange();
-  return Detail::nextStamp++;
+  Detail::StampRange& range = Detail::stamps;
+  if (range.next == range.limit) Detail::TakeStampRange();
+  return range.next++;
 }
 
 // --- Records -------------------------------------------------------------------
@@ -126,11 +192,12 @@ inline std::uint64_t NewStamp() noexcept {
 // A live record at `at` (below `end`) is well formed for the type of its
 // id. An embedded buffer is checked here by its header only; its records
 // are checked by the walk that meets it.
-inline bool IsWellFormedRecord(const unsigned char* base, std::uint32_t at, std::uint32_t end) noexcept {
-  const FLDID32 id = Load32(base + at);
+//
+// The value half of that check, for a record whose id is known to be
+// storable (at < end, end - at >= kRecordHeaderSize).
+inline bool IsWellFormedValue(const unsigned char* base, std::uint32_t at, std::uint32_t end, int type) noexcept {
   const std::uint32_t length = Load32(base + at + 4);
-  const int type = TypeOf(id);
-  if (NumberOf(id) == 0 || !IsStorableType(type) || RecordSpan(length) > end - at) return false;
+  if (RecordSpan(length) > end - at) return false;
   const std::uint32_t fixed = FixedLength(type);
   if (fixed != 0) return length == fixed;
   const unsigned char* value = base + at + kRecordHeaderSize;
@@ -140,6 +207,10 @@ inline bool IsWellFormedRecord(const unsigned char* base, std::uint32_t at, std:
                            Load32(value) == kMagic && Load32(value + 4) == length;
     default: return true;
   }
+}
+inline bool IsWellFormedRecord(const unsigned char* base, std::uint32_t at, std::uint32_t end) noexcept {
+  const FLDID32 id = Load32(base + at);
+  return NumberOf(id) != 0 && IsStorableType(TypeOf(id)) && IsWellFormedValue(base, at, end, TypeOf(id));
 }
 
 // --- Index -------------------------------------------------------------------
@@ -171,7 +242,7 @@ class OccurrenceList {
   // Makes room for `more` appends (may throw std::bad_alloc); the appends
   // after it cannot fail.
   void Reserve(std::size_t more);
-  void PushBack(std::uint32_t offset) noexcept {  // after Reserve
+  TX_FML32_HOT void PushBack(std::uint32_t offset) noexcept {  // after Reserve
     if (counts_.empty()) {
       offsets_.push_back(offset);  // capacity reserved: never throws
       direct_ = ++size_;
@@ -179,9 +250,18 @@ class OccurrenceList {
     }
     PushBackSlotted(offset);
   }
-  // True when one PushBack needs no Reserve.
-  bool HasRoomForOne() const noexcept {
-    return counts_.empty() ? offsets_.size() < offsets_.capacity() : counts_.back() < kSlot;
+  // PushBack when there is room for it without Reserve; false otherwise,
+  // the list unchanged.
+  TX_FML32_HOT bool TryPushBack(std::uint32_t offset) noexcept {
+    if (counts_.empty()) {
+      if (offsets_.size() == offsets_.capacity()) return false;
+      offsets_.push_back(offset);  // never allocates
+      direct_ = ++size_;
+      return true;
+    }
+    if (counts_.back() == kSlot) return false;
+    PushBackSlotted(offset);
+    return true;
   }
   // Makes the memory ready for a fast Erase (may throw std::bad_alloc);
   // Erase works without it, more slowly.
@@ -229,23 +309,31 @@ struct Field {
 // order. A field that loses its last occurrence keeps its entry (empty).
 class FieldMap {
  public:
-  Field* Find(FLDID32 id) noexcept {
-    if (last_ < fields_.size() && fields_[last_].id == id) return &fields_[last_];
-    if (table_.empty()) return nullptr;
-    const std::size_t mask = table_.size() - 1;
-    for (std::size_t slot = Hash(id); ; slot = (slot + 1) & mask) {
-      const std::uint32_t entry = table_[slot];
-      if (entry == 0) return nullptr;
-      if (fields_[entry - 1].id == id) {
-        last_ = entry - 1;
-        return &fields_[entry - 1];
-      }
+  FieldMap() = default;
+  FieldMap(const FieldMap&) = delete;  // holds addresses of its fields_
+  FieldMap& operator=(const FieldMap&) = delete;
+
+  TX_FML32_HOT Field* Find(FLDID32 id) noexcept {
+    // Each slot holds the id beside the field's address, so a probe reads
+    // one slot and only a hit touches the field itself. No field has id 0
+    // (BADFLDID), which marks a free slot.
+    for (std::size_t slot = Hash(id); ; slot = (slot + 1) & mask_) {
+      const Slot& entry = table_[slot];
+      if (entry.id == BADFLDID) return nullptr;
+      if (entry.id == id) return entry.field;
     }
+  }
+  // As Find, for walks in id order: they stay on one field for all its
+  // occurrences, so the field of the last step is tried first.
+  TX_FML32_HOT const Field* FindWalked(FLDID32 id) noexcept {
+    if (walked_ != nullptr && walked_->id == id) return walked_;
+    return walked_ = Find(id);
   }
   // The field of `id`, added when new; may throw std::bad_alloc. The
   // reference holds until the next Insert.
   Field& Insert(FLDID32 id);
-  // The first field with occurrences and an id above `id`, or null.
+  // The first field with occurrences and an id above `id`, or null; the
+  // walk goes on there.
   const Field* NextAfter(FLDID32 id) noexcept;
   const Field* NextAfter(const Field& field) noexcept;
   void Clear() noexcept;  // every field left without occurrences
@@ -258,17 +346,30 @@ class FieldMap {
   std::size_t ApproximateBytes() const noexcept;
 
  private:
-  std::size_t Hash(FLDID32 id) const noexcept { return (id * 2654435761U) >> shift_; }
+  struct Slot {
+    FLDID32 id;
+    std::uint32_t position;  // in fields_
+    Field* field;            // &fields_[position], renewed when fields_ moves
+  };
+  // An empty map probes this one free slot.
+  static constexpr Slot kNoSlots[1] = {{BADFLDID, 0, nullptr}};
+
+  std::size_t Hash(FLDID32 id) const noexcept {
+    return std::uint64_t{static_cast<std::uint32_t>(id * 2654435761U)} >> shift_;
+  }
   void Rehash(std::size_t tableSize);
+  void RenewAddresses() noexcept;
   void SortOrder() noexcept;
   const Field* FirstWithOccurrences(std::size_t rank) const noexcept;
 
   std::vector<Field> fields_;
-  std::vector<std::uint32_t> table_;  // open addressing: field position + 1, 0 free
-  unsigned shift_ = 32;
+  std::vector<Slot> slots_;         // open addressing, a power of two in size
+  const Slot* table_ = kNoSlots;    // slots_.data(), or kNoSlots while empty
+  std::size_t mask_ = 0;            // table size - 1
+  unsigned shift_ = 32;             // 32 - log2(table size)
   std::vector<std::uint32_t> order_;  // field positions by id
   bool sorted_ = true;
-  std::size_t last_ = 0;  // the field found last: runs of one field skip the hash
+  const Field* walked_ = nullptr;  // where the last walk step went
 };
 
 // Where the occurrences of every field of one block are.
@@ -281,10 +382,17 @@ struct BlockIndex {
 };
 
 namespace Detail {
-// The index the calling thread used last (null when none): opening the
-// same block again costs one comparison of its header. The thread's cache
-// owns the index and clears this pointer when it lets the index go.
-inline constinit thread_local BlockIndex* lastIndex = nullptr;
+// The two indexes the calling thread used last, as the first two entries
+// of its cache (null when it has fewer): opening one of those blocks again
+// costs a comparison of its header, also when a program moves values from
+// one buffer to another. The cache owns the indexes and keeps this in step
+// with its entries, whose storage `entries` points at.
+struct RecentIndexes {
+  BlockIndex* first = nullptr;
+  BlockIndex* second = nullptr;
+  std::unique_ptr<BlockIndex>* entries = nullptr;
+};
+inline constinit thread_local RecentIndexes recent;
 }  // namespace Detail
 
 // One block opened for the duration of one API call.
@@ -293,34 +401,58 @@ class Block {
   // Validates `fbfr` (from the cache when its header still matches the
   // index, otherwise by a full walk that rebuilds the index). On failure
   // returns false with Ferror32 set to FNOTFLD or FALIGNERR.
-  bool Open(FBFR32* fbfr) noexcept {
-    BlockIndex* last = Detail::lastIndex;
+  TX_FML32_HOT bool Open(FBFR32* fbfr) noexcept {
+    Detail::RecentIndexes& recent = Detail::recent;
     auto* base = reinterpret_cast<unsigned char*>(fbfr);
     // A cached address is non-null and aligned; the header compared whole
     // covers magic, sizes and stamp.
-    if (last != nullptr && last->address == base && std::memcmp(&last->header, base, sizeof(BlockHeader)) == 0) {
+    BlockIndex* index = recent.first;
+    if (index != nullptr && index->address == base) {
+      if (std::memcmp(&index->header, base, sizeof(BlockHeader)) == 0) {
+        base_ = base;
+        index_ = index;
+        return true;
+      }
+    } else if (index = recent.second; index != nullptr && index->address == base &&
+                                      std::memcmp(&index->header, base, sizeof(BlockHeader)) == 0) {
+      // Now the most recent one, in the cache's order too: a call that
+      // holds this block while it opens another relies on it staying.
+      recent.entries[0].swap(recent.entries[1]);
+      recent.second = recent.first;
+      recent.first = index;
       base_ = base;
-      index_ = last;
+      index_ = index;
       return true;
     }
-    return OpenSlowly(fbfr);
+    // The slow path hands back the index rather than storing it here, so
+    // that the block's address does not escape and its members can stay
+    // in registers.
+    index_ = OpenSlowly(fbfr);
+    if (index_ == nullptr) return false;
+    base_ = base;
+    return true;
   }
 
   unsigned char* Base() const noexcept { return base_; }
   BlockHeader& Header() const noexcept { return *reinterpret_cast<BlockHeader*>(base_); }
 
   // Occurrences of `id` (0 when absent).
-  FLDOCC32 Occurrences(FLDID32 id) const noexcept {
+  TX_FML32_HOT FLDOCC32 Occurrences(FLDID32 id) const noexcept {
     const Field* field = index_->fields.Find(id);
     return field == nullptr ? 0 : static_cast<FLDOCC32>(field->occurrences.Size());
   }
   // Offset of the record of occurrence `oc` of `id`, or 0 when absent or
   // when the record there is not what the index expects (the block was
   // overwritten behind the engine's back); then MissingError() is FNOTFLD.
-  std::uint32_t Find(FLDID32 id, FLDOCC32 oc) const noexcept {
-    const Field* field = index_->fields.Find(id);
-    if (field == nullptr || oc < 0 || static_cast<std::size_t>(oc) >= field->occurrences.Size()) return 0;
-    const std::uint32_t record = field->occurrences.At(static_cast<std::size_t>(oc));
+  TX_FML32_HOT std::uint32_t Find(FLDID32 id, FLDOCC32 oc) const noexcept {
+    return FindIn(index_->fields.Find(id), id, oc);
+  }
+  // As Find, given the field of `id` (null when it has none).
+  TX_FML32_HOT std::uint32_t FindIn(const Field* field, FLDID32 id, FLDOCC32 oc) const noexcept {
+    // A negative oc becomes a huge position and fails the same test.
+    const auto position = static_cast<std::size_t>(oc);
+    if (field == nullptr || position >= field->occurrences.Size()) return 0;
+    const std::uint32_t record = field->occurrences.At(position);
     // The header matched, yet the bytes may have been replaced by an edited
     // image of this very state; a record that does not fit is not used.
     if (!IsSound(record, id)) {
@@ -340,80 +472,118 @@ class Block {
 
   // Appends an occurrence after the last one of `id`. FNOSPACE leaves the
   // block unchanged.
-  bool Append(FLDID32 id, const void* value, std::uint32_t length) noexcept {
+  TX_FML32_HOT bool Append(FLDID32 id, const void* value, std::uint32_t length) noexcept {
     // The common case inline: a field already present, room at the end,
     // a value from outside the block.
-    BlockHeader& header = Header();
+    const BlockHeader& header = Header();
+    const std::uint32_t end = header.end;
     const std::uint64_t span = RecordSpan(length);
     Field* field = index_->fields.Find(id);
     const auto* bytes = static_cast<const unsigned char*>(value);
-    if (field == nullptr || header.size - header.end < span || !field->occurrences.HasRoomForOne() ||
-        TypeOf(id) == FLD_FML32 || (bytes >= base_ && bytes < base_ + header.size)) {
-      return AppendWithDefaults(id, 0, value, length);
+    // The offset goes into the list first: nothing after it can fail.
+    if (field == nullptr || header.size - end < span || TypeOf(id) == FLD_FML32 ||
+        (bytes >= base_ && bytes < base_ + header.size) || !field->occurrences.TryPushBack(end)) {
+      // Through a copy, so that this block's address does not escape and
+      // its members stay in registers on the way above.
+      return Block(*this).AppendWithDefaults(id, 0, value, length);
     }
-    unsigned char* record = base_ + header.end;
-    std::memset(record + span - 8, 0, 8);  // the padding of the last word
-    Store32(record, id);
-    Store32(record + 4, length);
-    if (length != 0) std::memcpy(record + kRecordHeaderSize, value, length);  // an empty value may come without bytes
-    field->occurrences.PushBack(header.end);
-    header.end += static_cast<std::uint32_t>(span);
-    ++header.count;
-    Touch();
+    unsigned char* record = base_ + end;
+    Store64(record, Pair(id, length));
+    if (length > 8) {
+      Store64(record + span - 8, 0);  // the padding of the last word
+      CopyBytes(record + kRecordHeaderSize, value, length);
+    } else if (length != 0) {  // an empty value has no word, and may come without bytes
+      Store64(record + kRecordHeaderSize, PaddedWord(value, length));
+    }
+    Publish(end + static_cast<std::uint32_t>(span), header.holeBytes, header.count + 1);
     return true;
   }
   // Appends `defaults` default values of id's type, then `value`; all or
   // nothing (FNOSPACE).
   bool AppendWithDefaults(FLDID32 id, std::uint64_t defaults, const void* value, std::uint32_t length) noexcept;
-  // Replaces the value of an existing occurrence.
-  bool Replace(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t length) noexcept;
+  // Replaces the value of occurrence `oc` of `field`, found by FindIn at
+  // `record`.
+  bool Replace(Field& field, FLDOCC32 oc, std::uint32_t record, const void* value, std::uint32_t length) noexcept;
   // Sets occurrence `oc` as Fchg32 does: -1 appends, an existing occurrence
   // is replaced, one beyond the last is preceded by default values.
   // FEINVAL for oc < -1; FNOSPACE leaves the block unchanged.
   bool Change(FLDID32 id, FLDOCC32 oc, const void* value, std::uint32_t length) noexcept;
   // Removes occurrence `oc`, later ones moving down; FNOTPRES when absent.
   bool Delete(FLDID32 id, FLDOCC32 oc) noexcept;
-  // Removes one occurrence (later ones move down) or all of a field.
-  void Remove(FLDID32 id, FLDOCC32 oc) noexcept;
+  // Removes all occurrences of a field; FNOTPRES when it has none.
   bool RemoveAll(FLDID32 id) noexcept;
 
   // The occurrence after (id, oc) in field-id order; false at the end.
-  bool Next(FLDID32& id, FLDOCC32& oc) const noexcept;
+  TX_FML32_HOT bool Next(FLDID32& id, FLDOCC32& oc) const noexcept {
+    const Field* field = index_->fields.FindWalked(id);
+    if (field != nullptr) {
+      const std::size_t following = oc < 0 ? 0 : static_cast<std::size_t>(oc) + 1;
+      if (following < field->occurrences.Size()) {
+        oc = static_cast<FLDOCC32>(following);
+        return true;
+      }
+    }
+    return NextField(field, id, oc);
+  }
 
   // Moves all live records together; the index follows.
   void Compact() noexcept;
 
  private:
-  bool OpenSlowly(FBFR32* fbfr) noexcept;
+  // The index of `fbfr`, rebuilt when stale; null with Ferror32 set.
+  static BlockIndex* OpenSlowly(FBFR32* fbfr) noexcept;
+  // Next() past the last occurrence of `field` (null when `id` has none).
+  bool NextField(const Field* field, FLDID32& id, FLDOCC32& oc) const noexcept;
   bool MakeRoom(std::uint64_t bytes) noexcept;  // free tail >= bytes, compacting if needed
   void WriteRecord(std::uint32_t at, FLDID32 id, const void* value, std::uint32_t length) noexcept;
   void WriteHole(std::uint32_t at, std::uint64_t span) noexcept;
   void RemoveRecordAt(std::uint32_t record) noexcept;  // turns a record into a hole or trims `end`
-  // New stamp, index follows. Field by field: a wide copy right after the
-  // narrow stores of the caller would stall on store forwarding, a cost
-  // every write would pay; the empty asm statements keep the compiler from
-  // merging the loads.
+  // New stamp, index follows, after the caller changed the header.
+  // Field by field: a wide load right after the caller's narrow stores
+  // would stall on store forwarding; the empty asm statements keep the
+  // compiler from merging the loads.
   void Touch() noexcept {
-    BlockHeader& header = Header();
-    BlockHeader& seen = index_->header;
+    const BlockHeader& header = Header();
+    const std::uint32_t end = header.end;
+    asm volatile("" ::: "memory");
+    const std::uint32_t holeBytes = header.holeBytes;
+    asm volatile("" ::: "memory");
+    Publish(end, holeBytes, header.count);
+  }
+  // Writes the header's changing words, with a new stamp, into the block
+  // and the index. Whole 8-byte words, since the next Open compares the two
+  // copies a word at a time and a word load that meets narrower stores
+  // still on their way to memory waits for them. Magic and size never
+  // change under an open block; reserved is zero in every block opened.
+  TX_FML32_HOT void Publish(std::uint32_t end, std::uint32_t holeBytes, std::uint32_t count) noexcept {
+    static_assert(offsetof(BlockHeader, end) == 8 && offsetof(BlockHeader, holeBytes) == 12 &&
+                  offsetof(BlockHeader, stamp) == 16 && offsetof(BlockHeader, count) == 24 &&
+                  offsetof(BlockHeader, reserved) == 28);
+    const std::uint64_t extent = Pair(end, holeBytes);
     const std::uint64_t stamp = NewStamp();
-    header.stamp = stamp;
-    seen.stamp = stamp;
-    seen.size = header.size;
-    asm volatile("" ::: "memory");
-    seen.end = header.end;
-    asm volatile("" ::: "memory");
-    seen.holeBytes = header.holeBytes;
-    seen.count = header.count;
+    const std::uint64_t counts = Pair(count, 0);
+    auto* seen = reinterpret_cast<unsigned char*>(&index_->header);
+    Store64(base_ + 8, extent);
+    Store64(base_ + 16, stamp);
+    Store64(base_ + 24, counts);
+    Store64(seen + 8, extent);
+    Store64(seen + 16, stamp);
+    Store64(seen + 24, counts);
   }
 
-  bool IsSound(std::uint32_t record, FLDID32 id) const noexcept {
+  // `id` is one the index holds, so a storable one. The header is one the
+  // index accepted or this engine wrote: `end` is aligned and at least
+  // kEmptyBlockSize, and an aligned record below it has a whole header.
+  TX_FML32_HOT bool IsSound(std::uint32_t record, FLDID32 id) const noexcept {
     const std::uint32_t end = Header().end;
-    return record >= kEmptyBlockSize && record % kBlockAlignment == 0 && record < end &&
-           end - record >= kRecordHeaderSize && Load32(base_ + record) == id &&
-           IsWellFormedRecord(base_, record, end);
+    return record - kEmptyBlockSize < end - kEmptyBlockSize && record % kBlockAlignment == 0 &&
+           Load32(base_ + record) == id && IsWellFormedValue(base_, record, end, TypeOf(id));
   }
-  void Distrust() const noexcept;  // makes the next Open rebuild and recheck
+  // Makes the next Open rebuild and recheck.
+  void Distrust() const noexcept {
+    damaged_ = true;
+    index_->header.stamp = ~Header().stamp;
+  }
 
   unsigned char* base_ = nullptr;
   BlockIndex* index_ = nullptr;
