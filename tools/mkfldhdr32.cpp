@@ -28,16 +28,18 @@
 #include <string_view>
 #include <vector>
 
+#include "GeneratorFiles.h"
+
 namespace {
+
+using TxTools::Failure;
+using TxTools::ReadFile;
+using TxTools::WriteWhole;
 
 // The field types a table may name, in the order of their type codes.
 constexpr const char* kTypeNames[] = {"short", "long",  "char", "float",  "double", "string",   "carray",
                                       "int",   "dec_t", "ptr",  "fml32",  "view32", "mbstring", "fml"};
 constexpr long long kMaxFieldNumber = 33554431;  // 2^25 - 1
-
-struct Failure {
-  std::string message;
-};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -125,15 +127,6 @@ std::string Translate(const std::string& text, const std::string& tableName) {
   return header.str();
 }
 
-bool ReadFile(const std::string& path, std::string& text) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::ostringstream content;
-  content << file.rdbuf();
-  text = content.str();
-  return !file.bad();
-}
-
 std::vector<std::string> Split(const std::string& list, char separator) {
   std::vector<std::string> parts;
   std::size_t start = 0;
@@ -159,24 +152,6 @@ std::string Locate(const std::string& name) {
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-void WriteHeader(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-      std::remove(temporary.c_str());
-      throw Failure{"cannot write " + path};
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string why = std::strerror(errno);
-    std::remove(temporary.c_str());
-    throw Failure{"cannot write " + path + ": " + why};
-  }
 }
 
 int Usage() {
@@ -213,7 +188,7 @@ int main(int argc, char** argv) {
     try {
       std::string text;
       if (!ReadFile(table, text)) throw Failure{"cannot open field table " + table};
-      WriteHeader(outdir + "/" + BaseName(table) + ".h", Translate(text, table));
+      WriteWhole(outdir + "/" + BaseName(table) + ".h", Translate(text, table));
     } catch (const Failure& failure) {
       std::fprintf(stderr, "mkfldhdr32: %s\n", failure.message.c_str());
       status = 1;

@@ -34,23 +34,16 @@
 
 #include "../platform/tuxedo/builtin/fml32_viewfile.h"
 
+#include "GeneratorFiles.h"
+
 namespace {
+
+using TxTools::Failure;
+using TxTools::ReadFile;
+using TxTools::WriteWhole;
 
 using Tx::Fml32Builtin::ViewDescription;
 using Tx::Fml32Builtin::ViewMember;
-
-struct Failure {
-  std::string message;
-};
-
-bool ReadFile(const std::string& path, std::string& text) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::ostringstream content;
-  content << file.rdbuf();
-  text = content.str();
-  return !file.bad();
-}
 
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -98,26 +91,6 @@ std::string Declare(const ViewDescription& view) {
             ";\t/* null=" + Commented(member.nullText) + " */\n";
   }
   return text + "};\n\n";
-}
-
-// Writes through a temporary file and a rename, so that a build never sees
-// half a file.
-void WriteWhole(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-      std::remove(temporary.c_str());
-      throw Failure{"cannot write " + path};
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string why = std::strerror(errno);
-    std::remove(temporary.c_str());
-    throw Failure{"cannot write " + path + ": " + why};
-  }
 }
 
 int Usage() {
