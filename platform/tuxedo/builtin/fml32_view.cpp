@@ -23,6 +23,7 @@
 
 #include "fml32_boolnames.h"
 #include "fml32_scratch.h"
+#include "fml32_viewcache.h"
 #include "fml32_viewfile.h"
 
 using namespace Tx::Fml32Builtin;
@@ -439,6 +440,10 @@ int NoThrow(Body&& body) noexcept {
 }
 
 }  // namespace
+
+std::shared_ptr<const ViewDescription> Tx::Fml32Builtin::FindView(const char* name) noexcept {
+  return Cache().Find(name);
+}
 
 extern "C" {
 

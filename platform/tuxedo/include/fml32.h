@@ -363,9 +363,7 @@ extern int Fmbunpack32(void *packed, FLDLEN32 srclen, char *enc, void *outd, FLD
  * FVFSYNTAX (a listed file is malformed) when the view was not found in
  * the files that could be read, FNOCNAME (no such member), FEINVAL (a NULL
  * structure or name, an occurrence outside the member, a bad mode or
- * option). Members of type dec_t are not supported (FVFSYNTAX); the
- * conversions to and from foreign machine formats (Fvstot32, Fvttos32) are
- * not provided. */
+ * option). Members of type dec_t are not supported (FVFSYNTAX). */
 
 /* Fvstof32 modes: as Fupdate32, Fojoin32, Fjoin32 and Fconcat32. */
 #define FUPDATE 1
@@ -414,6 +412,33 @@ extern char *Fvboolco32(char *expression, char *viewname);
 extern int Fvboolev32(char *cstruct, char *tree, char *viewname);
 extern double Fvfloatev32(char *cstruct, char *tree, char *viewname);
 extern void Fvboolpr32(char *tree, FILE *iop, char *viewname);
+/* Records of IBM/370 COBOL programs: the view's members in order, without
+ * filler bytes, each element of an array after the other: float as COMP-1
+ * and double as COMP-2 (hexadecimal floating point, big-endian), short as
+ * S9(4) COMP (2 bytes), long and int as S9(9) COMP (4 bytes, big-endian
+ * two's complement), char as one EBCDIC byte, string as its size in EBCDIC
+ * bytes (the text, then EBCDIC spaces), carray and mbstring as their bytes.
+ * Count and length members are not part of the record.
+ * Fvstot32 writes the record of the structure to trecord, of treclen
+ * bytes, and returns its length; FNOSPACE when treclen is smaller,
+ * FEINVAL for a NULL argument or a value the record cannot hold (a long
+ * outside 32 bits; an infinite or NaN double, or one beyond the largest
+ * COMP-2). Doubles too small for COMP-2 become 0. trecord is unchanged on
+ * failure.
+ * Fvttos32 reads such a record into the structure (trailing spaces of a
+ * text are dropped; a text longer than the member is cut to leave room
+ * for its zero byte), sets count members to the member's count and length
+ * members to the bytes of each element (a string's with its zero byte),
+ * and returns the record's length; FEINVAL for a NULL argument or a COMP-1
+ * or COMP-2 beyond the range of float or double. The structure is
+ * unchanged on failure.
+ * Text goes through a translation table: by default code page 037 against
+ * ISO 8859-1 (exact for ASCII). Fcodeset sets another, of 512 bytes: 256
+ * bytes ASCII to EBCDIC, then 256 bytes EBCDIC to ASCII; NULL restores the
+ * default. For the whole process; returns 0. */
+extern int Fvstot32(char *cstruct, char *trecord, long treclen, char *viewname);
+extern int Fvttos32(char *cstruct, char *trecord, char *viewname);
+extern int Fcodeset(char *translation_table);
 /* sizeof the view's structure, or -1 with FEINVAL when there is no such
  * view (FVFOPEN, FVFSYNTAX as above). */
 extern long Fvneeded32(char *subtype);
