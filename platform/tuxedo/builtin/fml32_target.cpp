@@ -31,6 +31,7 @@ using Table = std::array<unsigned char, 256>;
 
 // Code page 037 (US/Canada EBCDIC) by ISO 8859-1 byte; it is a one-to-one
 // map of all 256 values, so the other direction is its inverse.
+// clang-format off
 constexpr Table kAsciiToEbcdic037 = {
     0x00, 0x01, 0x02, 0x03, 0x37, 0x2D, 0x2E, 0x2F, 0x16, 0x05, 0x25, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F,
     0x10, 0x11, 0x12, 0x13, 0x3C, 0x3D, 0x32, 0x26, 0x18, 0x19, 0x3F, 0x27, 0x1C, 0x1D, 0x1E, 0x1F,
@@ -49,6 +50,7 @@ constexpr Table kAsciiToEbcdic037 = {
     0x44, 0x45, 0x42, 0x46, 0x43, 0x47, 0x9C, 0x48, 0x54, 0x51, 0x52, 0x53, 0x58, 0x55, 0x56, 0x57,
     0x8C, 0x49, 0xCD, 0xCE, 0xCB, 0xCF, 0xCC, 0xE1, 0x70, 0xDD, 0xDE, 0xDB, 0xDC, 0x8D, 0x8E, 0xDF,
 };
+// clang-format on
 
 struct Codeset {
   Table toEbcdic;
@@ -57,7 +59,8 @@ struct Codeset {
 
 Codeset DefaultCodeset() {
   Codeset codeset{kAsciiToEbcdic037, {}};
-  for (unsigned ascii = 0; ascii < 256; ++ascii) codeset.toAscii[codeset.toEbcdic[ascii]] = static_cast<unsigned char>(ascii);
+  for (unsigned ascii = 0; ascii < 256; ++ascii)
+    codeset.toAscii[codeset.toEbcdic[ascii]] = static_cast<unsigned char>(ascii);
   return codeset;
 }
 
@@ -115,14 +118,16 @@ double FromIbmFloat(std::uint64_t bits, int fractionBits) {
   const std::uint64_t digits = bits & ((std::uint64_t{1} << fractionBits) - 1);
   const int biased = static_cast<int>((bits >> fractionBits) & 0x7F);
   const bool negative = ((bits >> (fractionBits + 7)) & 1) != 0;
-  const double magnitude = std::ldexp(static_cast<double>(digits), 4 * (biased - kExponentBias) - fractionBits);
+  const double magnitude =
+      std::ldexp(static_cast<double>(digits), 4 * (biased - kExponentBias) - fractionBits);
   return negative ? -magnitude : magnitude;
 }
 
 // ---- bytes ----------------------------------------------------------------
 
 void PutBigEndian(std::vector<unsigned char>& record, std::uint64_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) record.push_back(static_cast<unsigned char>(value >> (8 * i)));
+  for (int i = bytes - 1; i >= 0; --i)
+    record.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
 std::uint64_t GetBigEndian(const unsigned char* at, int bytes) {
@@ -146,19 +151,25 @@ void Store(char* at, T value) {
 // Bytes of one element in the record.
 std::size_t RecordSize(const ViewMember& member) {
   switch (member.type) {
-    case FLD_SHORT: return 2;
+    case FLD_SHORT:
+      return 2;
     case FLD_LONG:
     case FLD_INT:
-    case FLD_FLOAT: return 4;
-    case FLD_DOUBLE: return 8;
-    case FLD_CHAR: return 1;
-    default: return member.size;  // string, carray, mbstring
+    case FLD_FLOAT:
+      return 4;
+    case FLD_DOUBLE:
+      return 8;
+    case FLD_CHAR:
+      return 1;
+    default:
+      return member.size;  // string, carray, mbstring
   }
 }
 
 std::size_t RecordLength(const ViewDescription& view) {
   std::size_t length = 0;
-  for (const ViewMember& member : view.members) length += RecordSize(member) * static_cast<std::size_t>(member.count);
+  for (const ViewMember& member : view.members)
+    length += RecordSize(member) * static_cast<std::size_t>(member.count);
   return length;
 }
 
@@ -170,11 +181,16 @@ const char* ElementOf(const char* cstruct, const ViewMember& member, int i) {
 bool PutElement(std::vector<unsigned char>& record, const ViewMember& member, const char* element,
                 const Codeset& codeset) {
   switch (member.type) {
-    case FLD_SHORT: PutBigEndian(record, static_cast<std::uint16_t>(Load<short>(element)), 2); return true;
-    case FLD_INT: PutBigEndian(record, static_cast<std::uint32_t>(Load<int>(element)), 4); return true;
+    case FLD_SHORT:
+      PutBigEndian(record, static_cast<std::uint16_t>(Load<short>(element)), 2);
+      return true;
+    case FLD_INT:
+      PutBigEndian(record, static_cast<std::uint32_t>(Load<int>(element)), 4);
+      return true;
     case FLD_LONG: {
       const long value = Load<long>(element);
-      if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
+      if (value < std::numeric_limits<std::int32_t>::min() ||
+          value > std::numeric_limits<std::int32_t>::max()) {
         return false;
       }
       PutBigEndian(record, static_cast<std::uint32_t>(value), 4);
@@ -192,11 +208,14 @@ bool PutElement(std::vector<unsigned char>& record, const ViewMember& member, co
       PutBigEndian(record, *bits, 8);
       return true;
     }
-    case FLD_CHAR: record.push_back(codeset.toEbcdic[static_cast<unsigned char>(*element)]); return true;
+    case FLD_CHAR:
+      record.push_back(codeset.toEbcdic[static_cast<unsigned char>(*element)]);
+      return true;
     case FLD_STRING: {
       // COBOL text is blank-padded and has no terminator.
       const std::size_t length = ::strnlen(element, member.size);
-      for (std::size_t i = 0; i < length; ++i) record.push_back(codeset.toEbcdic[static_cast<unsigned char>(element[i])]);
+      for (std::size_t i = 0; i < length; ++i)
+        record.push_back(codeset.toEbcdic[static_cast<unsigned char>(element[i])]);
       record.insert(record.end(), member.size - length, codeset.toEbcdic[' ']);
       return true;
     }
@@ -208,12 +227,18 @@ bool PutElement(std::vector<unsigned char>& record, const ViewMember& member, co
 
 // Reads one element from the record into the structure (copy); the bytes it
 // holds, or nullopt when the value does not fit the member.
-std::optional<std::size_t> GetElement(const unsigned char* from, const ViewMember& member, char* element,
-                                      const Codeset& codeset) {
+std::optional<std::size_t> GetElement(const unsigned char* from, const ViewMember& member,
+                                      char* element, const Codeset& codeset) {
   switch (member.type) {
-    case FLD_SHORT: Store(element, static_cast<short>(static_cast<std::uint16_t>(GetBigEndian(from, 2)))); break;
-    case FLD_INT: Store(element, static_cast<int>(static_cast<std::int32_t>(GetBigEndian(from, 4)))); break;
-    case FLD_LONG: Store(element, static_cast<long>(static_cast<std::int32_t>(GetBigEndian(from, 4)))); break;
+    case FLD_SHORT:
+      Store(element, static_cast<short>(static_cast<std::uint16_t>(GetBigEndian(from, 2))));
+      break;
+    case FLD_INT:
+      Store(element, static_cast<int>(static_cast<std::int32_t>(GetBigEndian(from, 4))));
+      break;
+    case FLD_LONG:
+      Store(element, static_cast<long>(static_cast<std::int32_t>(GetBigEndian(from, 4))));
+      break;
     case FLD_FLOAT: {
       const double value = FromIbmFloat(GetBigEndian(from, 4), 24);
       if (std::fabs(value) > std::numeric_limits<float>::max()) return std::nullopt;
@@ -226,16 +251,21 @@ std::optional<std::size_t> GetElement(const unsigned char* from, const ViewMembe
       Store(element, value);
       break;
     }
-    case FLD_CHAR: *element = static_cast<char>(codeset.toAscii[*from]); break;
+    case FLD_CHAR:
+      *element = static_cast<char>(codeset.toAscii[*from]);
+      break;
     case FLD_STRING: {
       std::size_t length = member.size;
       while (length > 0 && codeset.toAscii[from[length - 1]] == ' ') --length;
       length = std::min(length, member.size - 1);  // room for the zero byte
-      for (std::size_t i = 0; i < length; ++i) element[i] = static_cast<char>(codeset.toAscii[from[i]]);
+      for (std::size_t i = 0; i < length; ++i)
+        element[i] = static_cast<char>(codeset.toAscii[from[i]]);
       std::memset(element + length, 0, member.size - length);
       return length + 1;
     }
-    default: std::memcpy(element, from, member.size); break;
+    default:
+      std::memcpy(element, from, member.size);
+      break;
   }
   return member.size;
 }
@@ -296,13 +326,15 @@ int Fvttos32(char* cstruct, char* trecord, char* viewname) {
           return -1;
         }
         if (member.lengthMember) {
-          Store(result.data() + member.lengthOffset + sizeof(unsigned short) * static_cast<std::size_t>(i),
+          Store(result.data() + member.lengthOffset +
+                    sizeof(unsigned short) * static_cast<std::size_t>(i),
                 static_cast<unsigned short>(*bytes));
         }
         from += RecordSize(member);
       }
       // A record always holds every element.
-      if (member.countMember) Store(result.data() + member.countOffset, static_cast<short>(member.count));
+      if (member.countMember)
+        Store(result.data() + member.countOffset, static_cast<short>(member.count));
     }
     std::memcpy(cstruct, result.data(), result.size());
     return static_cast<int>(from - reinterpret_cast<const unsigned char*>(trecord));
