@@ -98,6 +98,10 @@ std::optional<std::uint64_t> ToIbmFloat(double value, int fractionBits) {
   if (!std::isfinite(value)) return std::nullopt;
   const std::uint64_t sign = std::signbit(value) ? std::uint64_t{1} << (fractionBits + 7) : 0;
   if (value == 0) return 0;
+  // The largest COMP-2, 16^63 less one unit in its 56th bit, comes into a
+  // double as 16^63 itself; that goes out again as the largest value.
+  const std::uint64_t largest = (std::uint64_t{1} << (fractionBits + 7)) - 1;
+  if (std::fabs(value) == std::ldexp(1.0, 4 * 63)) return sign | largest;
   int binaryExponent = 0;
   const double mantissa = std::frexp(std::fabs(value), &binaryExponent);  // [0.5, 1)
   // 16^hexExponent just above the value: the fraction then lies in [1/16, 1).

@@ -134,6 +134,11 @@ TEST_F(Records, RecordComesBackAsTheSameStructure) {
   EXPECT_EQ(back.C_s, 2);     // a record holds every element
   EXPECT_EQ(back.L_name, 4);  // "ABC" and its zero byte
 
+  // The largest COMP-2 survives its rounding to a double.
+  std::memcpy(record.data() + 8, "\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 8);
+  ASSERT_EQ(Fvttos32(Raw(back), record.data(), Text("rec")), kRecordLength);
+  EXPECT_EQ(RecordOf(back).substr(3 * 8, 3 * 8 - 1), "7F FF FF FF FF FF FF FF");
+
   // EBCDIC text read back; one too long for the member is cut.
   record[28] = '\x81';
   std::memcpy(record.data() + 29, "\xC8\x89\x5A\xF9\xF9\xF9", 6);
