@@ -148,32 +148,43 @@ void TTxDataSetModel::ScheduleRecount() {
   QMetaObject::invokeMethod(this, [this] { Recount(); }, Qt::QueuedConnection);
 }
 
+namespace {
+
+// Runs Walk with the data set's controls disabled and Paging set, so the
+// model ignores the moves it makes itself, then goes back to the record that
+// was current. When that record is gone the data set stays where Walk left it.
+template <class TWalk>
+void WalkAndReturn(TDataSet* dataSet, bool& Paging, TWalk&& Walk) {
+  Paging = true;
+  dataSet->DisableControls();
+  TBookmark mark = dataSet->GetBookmark();
+  TFinally restore([&] {
+    try {
+      if (mark) {
+        dataSet->GotoBookmark(mark);
+        dataSet->FreeBookmark(mark);
+      }
+    } catch (const Exception&) {
+    }
+    dataSet->EnableControls();
+    Paging = false;
+  });
+  Walk();
+}
+
+}  // namespace
+
 void TTxDataSetModel::Recount() {
   FRecountPending = false;
   TDataSet* dataSet = DataSet();
   if (!FLink->Active() || dataSet->IsSequenced() || dataSet->State() != dsBrowse) return;
-  FPaging = true;
-  dataSet->DisableControls();
-  TBookmark mark = dataSet->GetBookmark();
-  {
-    TFinally restore([&] {
-      try {
-        if (mark) {
-          dataSet->GotoBookmark(mark);
-          dataSet->FreeBookmark(mark);
-        }
-      } catch (const Exception&) {
-        // The data set stays on its last record.
-      }
-      dataSet->EnableControls();
-      FPaging = false;
-    });
+  WalkAndReturn(dataSet, FPaging, [&] {
     try {
       for (dataSet->First(); !dataSet->Eof();) dataSet->Next();
     } catch (const Exception& e) {
       FLastError = ToQt(e.Message);
     }
-  }
+  });
   if (StoredCount() + (FInsertRow >= 0 ? 1 : 0) != FRowCount) Rebuild();
 }
 
@@ -362,22 +373,7 @@ void TTxDataSetModel::LoadPage(int Record) const {
   auto* self = const_cast<TTxDataSetModel*>(this);
   TPage page;
   page.First = Record / FPageSize * FPageSize;
-  FPaging = true;
-  dataSet->DisableControls();
-  TBookmark mark = dataSet->GetBookmark();
-  {
-    TFinally restore([&] {
-      try {
-        if (mark) {
-          dataSet->GotoBookmark(mark);
-          dataSet->FreeBookmark(mark);
-        }
-      } catch (const Exception&) {
-        // The record that was active is gone; the data set stays where the page ended.
-      }
-      dataSet->EnableControls();
-      FPaging = false;
-    });
+  WalkAndReturn(dataSet, FPaging, [&] {
     self->MoveTo(page.First);
     const int wanted = std::min(FPageSize, StoredCount() - page.First);
     while (static_cast<int>(page.Rows.size()) < wanted && !dataSet->IsEmpty()) {
@@ -387,7 +383,7 @@ void TTxDataSetModel::LoadPage(int Record) const {
       page.Rows.push_back(std::move(row));
       if (static_cast<int>(page.Rows.size()) < wanted && dataSet->MoveBy(1) == 0) break;
     }
-  }
+  });
   ++FPagesRead;
   if (FPages.size() >= kPagesKept) FPages.erase(FPages.begin());
   FPages.push_back(std::move(page));
