@@ -16,6 +16,7 @@
 #include "dataset/TxFbDset.h"
 #include "platform/framework/Dialogs.h"
 #include "platform/framework/Filer.h"
+#include "dataset_test_support.h"
 #include "platform/framework/framework_test_support.h"
 #include "platform/session/TuxSessionServer.h"
 #include "platform/tuxedo/builtin/atmi_control.h"
@@ -75,17 +76,7 @@ void Read(const std::string& form, TComponent* root) {
   ReadComponentFromStream(&s, root);
 }
 
-// The hex lines of a binary property at the indentation of a component's properties.
-std::string HexBlock(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out = "{";
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i % 32 == 0) out += "\n      ";
-    out += digits[static_cast<unsigned char>(bytes[i]) >> 4];
-    out += digits[static_cast<unsigned char>(bytes[i]) & 15];
-  }
-  return out + "}";
-}
+using FrameworkTest::HexBlock;
 std::string Contents(TTxFbfr* fbfr) {
   TMemoryStream s;
   fbfr->WriteFBFRContents(&s);
@@ -97,31 +88,13 @@ void Declare(TTxFbfrDef* contract, FLDID32 id, const char* name) {
   def->SetTxFldName(name);
 }
 
-class DataSetForm : public FrameworkTest::NeutralSettingsTest {
+class DataSetForm : public DataSetTest::RowsTableTest {
  protected:
   void SetUp() override {
-    NeutralSettingsTest::SetUp();
-    const char* data = std::getenv("TXLIB_TESTDATA");
-    env.Set("FLDTBLDIR32", (std::string(data ? data : "tests/data") + "/dataset").c_str());
-    env.Set("FIELDTBLS32", "rows.tbl");
-    env.Set("QUORCACHEDISABLED", nullptr);
-    UnloadTables();
-    TTxGlobalClient::SetTranslateType(txttWindows);
+    RowsTableTest::SetUp();
     trace.clear();
     for (const char* name : {"T_SELECT", "T_ROWS"}) tpadvertise(const_cast<char*>(name), Serve);
     GlobalCacheControl()->ClearService("T_SELECT");
-  }
-  void TearDown() override {
-    GlobalCacheControl()->ClearService("T_SELECT");
-    TTxGlobalClient::DisposeSession();
-    ResetBuiltinSessionServer();
-    TTxGlobalClient::ClearTpErrors();
-    UnloadTables();
-    NeutralSettingsTest::TearDown();
-  }
-  static void UnloadTables() {
-    Tx::UnloadIdToNameTable();
-    Tx::UnloadNameToIdTable();
   }
 
   // A module with a quick data set over the five services and a service
@@ -160,7 +133,6 @@ class DataSetForm : public FrameworkTest::NeutralSettingsTest {
     rows->SetAutoCalcFields(false);
   }
 
-  FrameworkTest::ScopedEnvironment env;
   AtmiBuiltin::ScopedDomain domain;
   TRecordingUserInterface ui;
   TUserInterfaceScope scope{ui};

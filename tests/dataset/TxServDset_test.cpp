@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/framework/Dialogs.h"
+#include "dataset_test_support.h"
 #include "platform/framework/framework_test_support.h"
 #include "platform/session/TuxSessionServer.h"
 #include "platform/tuxedo/builtin/atmi_control.h"
@@ -157,33 +158,15 @@ struct TEvents {
   std::deque<TTxUpdateAction> Actions;
 };
 
-class ServiceDataSet : public FrameworkTest::NeutralSettingsTest {
+class ServiceDataSet : public DataSetTest::RowsTableTest {
  protected:
   void SetUp() override {
-    NeutralSettingsTest::SetUp();
-    const char* data = std::getenv("TXLIB_TESTDATA");
-    env.Set("FLDTBLDIR32", (std::string(data ? data : "tests/data") + "/dataset").c_str());
-    env.Set("FIELDTBLS32", "rows.tbl");
-    env.Set("QUORCACHEDISABLED", nullptr);
-    UnloadTables();
-    TTxGlobalClient::SetTranslateType(txttWindows);
+    RowsTableTest::SetUp();
     server = TServer();
     server.Rows = {{1, "Kowalski", 10}, {2, "Nowak", 0}, {3, "Adamska", 5}};
     for (const char* name : {"T_SELECT", "T_REFRESH", "T_UPDATE", "T_INSERT", "T_DELETE"})
       tpadvertise(const_cast<char*>(name), Serve);
     GlobalCacheControl()->ClearService("T_SELECT");
-  }
-  void TearDown() override {
-    GlobalCacheControl()->ClearService("T_SELECT");
-    TTxGlobalClient::DisposeSession();
-    ResetBuiltinSessionServer();
-    TTxGlobalClient::ClearTpErrors();
-    UnloadTables();
-    NeutralSettingsTest::TearDown();
-  }
-  static void UnloadTables() {
-    Tx::UnloadIdToNameTable();
-    Tx::UnloadNameToIdTable();
   }
   // "id name amount" of every row, as the data set shows them.
   static Lines Shown(TDataSet& ds) {
@@ -196,7 +179,6 @@ class ServiceDataSet : public FrameworkTest::NeutralSettingsTest {
   static Lines Taken() { return std::exchange(server.Trace, Lines{}); }
 
   AtmiBuiltin::ScopedDomain domain;
-  FrameworkTest::ScopedEnvironment env;
   TRecordingUserInterface ui;
   TUserInterfaceScope scope{ui};
   std::unique_ptr<TTxFbfrDef> rows = Contract({{"ID", kId, true}, {"NAME", kName}, {"AMOUNT", kAmount}});

@@ -9,6 +9,7 @@
 #include "client/TxGlobal.h"
 #include "platform/framework/Dialogs.h"
 #include "platform/framework/Filer.h"
+#include "platform/framework/framework_test_support.h"
 #include "service/TxServic.h"
 
 namespace Tx {
@@ -44,17 +45,7 @@ TTxFbfrFldDef* AddDef(TTxFbfrDef* contract, FLDID32 id, const char* name) {
   return def;
 }
 
-// The hex lines of a binary property at the indentation of a component's properties.
-std::string HexBlock(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out = "{";
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i % 32 == 0) out += "\n      ";
-    out += digits[static_cast<unsigned char>(bytes[i]) >> 4];
-    out += digits[static_cast<unsigned char>(bytes[i]) & 15];
-  }
-  return out + "}";
-}
+using FrameworkTest::HexBlock;
 
 struct ServiceModule {
   TFormModule module;

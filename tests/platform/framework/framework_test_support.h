@@ -87,4 +87,16 @@ inline std::string WithoutLines(std::string text) {
   return text;
 }
 
+// The hex lines of a binary property at the indentation of a component's properties.
+inline std::string HexBlock(const std::string& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out = "{";
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i % 32 == 0) out += "\n      ";
+    out += digits[static_cast<unsigned char>(bytes[i]) >> 4];
+    out += digits[static_cast<unsigned char>(bytes[i]) & 15];
+  }
+  return out + "}";
+}
+
 }  // namespace FrameworkTest
